@@ -1,0 +1,30 @@
+# make demo: a tour of the provider on the default emulated store.
+# make test: everything installed, built and tested, on a fresh Debian 12 machine too.
+# make build: the four artifacts alone (build/native, build/windows-x86, build/windows-x64, build/java).
+
+PRESETS := native windows-x86 windows-x64
+JAVA ?= java
+
+.PHONY: all deps build test demo clean $(addprefix build-,$(PRESETS))
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps $(addprefix build-,$(PRESETS))
+
+$(addprefix build-,$(PRESETS)): build-%: deps
+	cmake --preset $* >/dev/null
+	cmake --build --preset $*
+
+test: build
+	ctest --preset native
+
+demo: build
+	$(JAVA) -Dbrisvander.library=build/native/libBrisvander.so \
+		-cp build/java/brisvander.jar:build/java/brisvander-demo.jar \
+		quorvant.jce.provider.ms.demo.Demo
+
+clean:
+	rm -rf build

@@ -1,0 +1,103 @@
+// Holders for the Java strings and arrays a native method reads, and the few ways it builds
+// Java results. Every Get has its Release on every path; byte arrays go back with mode 0.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <jni.h>
+
+#include "bridge/text.h"
+#include "platform/api.h"
+
+// A Java byte[]'s elements, given back with mode 0 on every path, also when only read.
+// A null array, or elements the VM cannot give, leave the holder empty.
+class JavaBytes {
+public:
+    JavaBytes(JNIEnv* env, jbyteArray array)
+        : env_(env),
+          array_(array),
+          elements_(array ? env->GetByteArrayElements(array, nullptr) : nullptr),
+          length_(elements_ ? env->GetArrayLength(array) : 0) {}
+    ~JavaBytes() { reset(); }
+    JavaBytes(const JavaBytes&) = delete;
+    JavaBytes& operator=(const JavaBytes&) = delete;
+    explicit operator bool() const { return elements_ != nullptr; }
+    const BYTE* data() const { return reinterpret_cast<const BYTE*>(elements_); }
+    DWORD size() const { return static_cast<DWORD>(length_); }
+    void reset() {
+        if (elements_ != nullptr) {
+            env_->ReleaseByteArrayElements(array_, elements_, 0);
+            elements_ = nullptr;
+        }
+    }
+
+private:
+    JNIEnv* env_;
+    jbyteArray array_;
+    jbyte* elements_;
+    jsize length_;
+};
+
+// A Java String's modified UTF-8 characters, given back as soon as reset() or the end of scope.
+class JavaChars {
+public:
+    JavaChars(JNIEnv* env, jstring text)
+        : env_(env), text_(text), chars_(text ? env->GetStringUTFChars(text, nullptr) : nullptr) {}
+    ~JavaChars() { reset(); }
+    JavaChars(const JavaChars&) = delete;
+    JavaChars& operator=(const JavaChars&) = delete;
+    explicit operator bool() const { return chars_ != nullptr; }
+    const char* c_str() const { return chars_; }
+    void reset() {
+        if (chars_ != nullptr) {
+            env_->ReleaseStringUTFChars(text_, chars_);
+            chars_ = nullptr;
+        }
+    }
+
+private:
+    JNIEnv* env_;
+    jstring text_;
+    const char* chars_;
+};
+
+// toJavaBytes copies `length` bytes into a new Java byte[]. Returns null if the VM cannot
+// make the array.
+inline jbyteArray toJavaBytes(JNIEnv* env, const BYTE* bytes, DWORD length) {
+    jbyteArray array = env->NewByteArray(static_cast<jsize>(length));
+    if (array != nullptr && length > 0) {
+        env->SetByteArrayRegion(array, 0, static_cast<jsize>(length),
+                                reinterpret_cast<const jbyte*>(bytes));
+    }
+    return array;
+}
+
+inline jbyteArray toJavaBytes(JNIEnv* env, const std::vector<BYTE>& bytes) {
+    return toJavaBytes(env, bytes.data(), static_cast<DWORD>(bytes.size()));
+}
+
+// toJavaString makes a Java String of platform (ANSI) text, through its UTF-16 form, so that
+// NewStringUTF only ever sees valid modified UTF-8. Returns null if the VM cannot make it.
+inline jstring toJavaString(JNIEnv* env, const char* ansiText) {
+    return env->NewStringUTF(toJavaText(ansiText).c_str());
+}
+
+// neutralOnThrow runs a native method's body and answers the neutral result of its type if a
+// C++ exception (in practice std::bad_alloc) escapes, so that none ever reaches the VM.
+template <typename Result, typename Body>
+Result neutralOnThrow(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return Result{};
+    }
+}
+
+template <typename Body>
+void neutralOnThrow(Body&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+}
