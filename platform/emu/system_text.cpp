@@ -88,23 +88,20 @@ DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD lan
         return 0;
     }
     const size_t textLength = std::strlen(text) + 2;  // with CR LF
+    char* target = buffer;
     if ((flags & FORMAT_MESSAGE_ALLOCATE_BUFFER) != 0) {
-        char* allocated = static_cast<char*>(std::malloc(textLength + 1));
-        if (allocated == nullptr) {
+        target = static_cast<char*>(std::malloc(textLength + 1));
+        if (target == nullptr) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return 0;
         }
-        std::memcpy(allocated, text, textLength - 2);
-        std::memcpy(allocated + textLength - 2, "\r\n", 3);
-        *reinterpret_cast<char**>(buffer) = allocated;
-        return static_cast<DWORD>(textLength);
-    }
-    if (size < textLength + 1) {
+        *reinterpret_cast<char**>(buffer) = target;
+    } else if (size < textLength + 1) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
-    std::memcpy(buffer, text, textLength - 2);
-    std::memcpy(buffer + textLength - 2, "\r\n", 3);
+    std::memcpy(target, text, textLength - 2);
+    std::memcpy(target + textLength - 2, "\r\n", 3);
     return static_cast<DWORD>(textLength);
 }
 
