@@ -30,7 +30,8 @@ case $kind in
             /^\[Ordinal\/Name Pointer\] Table/ { inTable = 1; next }
             inTable && /^[[:space:]]*\[/ { print $NF; next }
             inTable { inTable = 0 }' | sort)
-        printf '%s\n' "$dump" | grep -Eq '^Name[[:space:]]+[0-9a-f]+ Brisvander\.dll$' ||
+        # A here-string, not a pipe: grep -q stops reading early, which pipefail would count.
+        grep -Eq '^Name[[:space:]]+[0-9a-f]+ Brisvander\.dll$' <<<"$dump" ||
             fail "the export directory does not name the module Brisvander.dll"
         imports=$(printf '%s\n' "$dump" | awk '/DLL Name:/ {print tolower($3)}' | sort -u)
         for dll in $imports; do
