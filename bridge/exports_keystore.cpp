@@ -4,6 +4,7 @@
 
 #include "bridge/diagnostics.h"
 #include "bridge/jni_scope.h"
+#include "keystore/read.h"
 
 namespace {
 
@@ -18,8 +19,8 @@ void printString(JNIEnv* env, jstring textString) {
 
 }  // namespace
 
-// TODO(brisvander): the store model, the read side and the write side fill in the bodies that
-// answer their neutral result below; until then no store is opened.
+// TODO(brisvander): the read side and the write side fill in the bodies that answer their
+// neutral result below; until then they open no store.
 
 extern "C" JNIEXPORT void JNICALL
 Java_quorvant_jce_provider_ms_Brisvander_printString(JNIEnv* env, jclass, jstring text) {
@@ -27,7 +28,7 @@ Java_quorvant_jce_provider_ms_Brisvander_printString(JNIEnv* env, jclass, jstrin
 }
 
 extern "C" JNIEXPORT jint JNICALL Java_quorvant_jce_provider_ms_Brisvander_size(JNIEnv*, jclass) {
-    return 0;
+    return neutralOnThrow<jint>([] { return countEntries(); });
 }
 
 extern "C" JNIEXPORT jobjectArray JNICALL Java_quorvant_jce_provider_ms_Brisvander_aliases(JNIEnv*,

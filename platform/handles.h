@@ -42,3 +42,10 @@ using CertContext = UniqueHandle<PCCERT_CONTEXT, freeCertificate>;
 using ProviderContext = UniqueHandle<HCRYPTPROV, releaseContext>;
 using KeyHandle = UniqueHandle<HCRYPTKEY, destroyKey>;
 using HashHandle = UniqueHandle<HCRYPTHASH, destroyHash>;
+
+// nextCertificate steps a store walk: the platform frees the context it is given, so the holder
+// gives it up and takes the next one. Returns false at the end of the store.
+inline bool nextCertificate(HCERTSTORE store, CertContext& cert) {
+    cert.reset(CertEnumCertificatesInStore(store, cert.release()));
+    return static_cast<bool>(cert);
+}

@@ -2,38 +2,21 @@
 // reference counting, and the context's properties.
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include <openssl/sha.h>
+
 #include "platform/api.h"
+#include "platform/emu/cert_record.h"
 #include "platform/emu/der.h"
+#include "platform/emu/emulation.h"
+
+namespace emu {
 
 namespace {
-
-// The public CERT_CONTEXT comes first so that a PCCERT_CONTEXT handed out is the address of
-// the whole record. Everything CERT_INFO points at lives in the record.
-struct CertRecord {
-    CERT_CONTEXT context{};
-    CERT_INFO info{};
-    std::vector<BYTE> encoded;
-    std::vector<BYTE> serial;  // least significant byte first, as the platform keeps it
-    std::string signatureOid;
-    std::string publicKeyOid;
-    std::vector<std::string> extensionOids;
-    std::vector<CERT_EXTENSION> extensions;
-    std::atomic<int> references{1};
-    std::mutex propertyLock;
-    std::map<DWORD, std::vector<BYTE>> properties;
-};
-
-CertRecord* recordOf(PCCERT_CONTEXT context) {
-    return reinterpret_cast<CertRecord*>(const_cast<CERT_CONTEXT*>(context));
-}
 
 CRYPTOAPI_BLOB blobOf(const BYTE* data, size_t length) {
     return CRYPTOAPI_BLOB{static_cast<DWORD>(length), const_cast<BYTE*>(data)};
@@ -276,115 +259,225 @@ void linkRecord(CertRecord* record) {
     record->context.hCertStore = nullptr;
 }
 
-// The key-provider information is kept flat (its fields, then the two names and the
-// parameters) and laid out again, pointers and all, in the caller's block on every read.
-std::vector<BYTE> flattenKeyProvInfo(const CRYPT_KEY_PROV_INFO& info) {
-    auto appendText = [](std::vector<BYTE>* out, LPCWSTR text) {
-        std::vector<WCHAR> units;
-        if (text != nullptr) {
-            for (size_t i = 0; text[i] != 0; ++i) {
-                units.push_back(text[i]);
-            }
-        }
-        const DWORD count = static_cast<DWORD>(units.size());
-        out->insert(out->end(), reinterpret_cast<const BYTE*>(&count),
-                    reinterpret_cast<const BYTE*>(&count) + sizeof(count));
-        const BYTE present = text != nullptr ? 1 : 0;
-        out->push_back(present);
-        out->insert(out->end(), reinterpret_cast<const BYTE*>(units.data()),
-                    reinterpret_cast<const BYTE*>(units.data() + units.size()));
-    };
-    std::vector<BYTE> flat;
-    CRYPT_KEY_PROV_INFO header = info;
-    header.pwszContainerName = nullptr;
-    header.pwszProvName = nullptr;
-    header.rgProvParam = nullptr;
-    flat.insert(flat.end(), reinterpret_cast<const BYTE*>(&header),
-                reinterpret_cast<const BYTE*>(&header) + sizeof(header));
-    appendText(&flat, info.pwszContainerName);
-    appendText(&flat, info.pwszProvName);
-    for (DWORD i = 0; i < info.cProvParam; ++i) {
-        CRYPT_KEY_PROV_PARAM parameter = info.rgProvParam[i];
-        const BYTE* data = parameter.pbData;
-        parameter.pbData = nullptr;
-        flat.insert(flat.end(), reinterpret_cast<const BYTE*>(&parameter),
-                    reinterpret_cast<const BYTE*>(&parameter) + sizeof(parameter));
-        if (data != nullptr) {
-            flat.insert(flat.end(), data, data + parameter.cbData);
-        }
+// Property 2, the key-provider information, is kept in a portable form: provider type, flags
+// and key spec, then each name as a presence flag, a count of UTF-16 units and the units, then
+// the parameters. Numbers are 32-bit little-endian.
+void putNumber(std::vector<BYTE>* out, DWORD value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        out->push_back(static_cast<BYTE>(value >> shift));
     }
-    return flat;
 }
 
-// Lays a flattened key-provider information out as one block. With `out` null only the
-// size is computed. The block holds the structure, the parameter array, their data and the
-// two names, each name NUL-terminated and aligned for WCHAR.
-size_t expandKeyProvInfo(const std::vector<BYTE>& flat, BYTE* out) {
-    CRYPT_KEY_PROV_INFO header;
-    std::memcpy(&header, flat.data(), sizeof(header));
-    size_t offset = sizeof(header);
-    const BYTE* texts[2] = {};
-    DWORD textCounts[2] = {};
-    bool present[2] = {};
-    for (int t = 0; t < 2; ++t) {
-        std::memcpy(&textCounts[t], flat.data() + offset, sizeof(DWORD));
-        present[t] = flat[offset + sizeof(DWORD)] != 0;
-        texts[t] = flat.data() + offset + sizeof(DWORD) + 1;
-        offset += sizeof(DWORD) + 1 + textCounts[t] * sizeof(WCHAR);
+bool takeNumber(const std::vector<BYTE>& in, size_t* offset, DWORD* value) {
+    if (in.size() - *offset < 4 || *offset > in.size()) {
+        return false;
     }
-    auto align = [](size_t value, size_t to) { return (value + to - 1) / to * to; };
+    *value = 0;
+    for (int i = 3; i >= 0; --i) {
+        *value = (*value << 8) | in[*offset + static_cast<size_t>(i)];
+    }
+    *offset += 4;
+    return true;
+}
+
+void putText(std::vector<BYTE>* out, LPCWSTR text) {
+    putNumber(out, text != nullptr ? 1 : 0);
+    DWORD count = 0;
+    while (text != nullptr && text[count] != 0) {
+        ++count;
+    }
+    putNumber(out, count);
+    for (DWORD i = 0; i < count; ++i) {
+        const unsigned unit = static_cast<unsigned>(text[i]) & 0xFFFFu;
+        out->push_back(static_cast<BYTE>(unit));
+        out->push_back(static_cast<BYTE>(unit >> 8));
+    }
+}
+
+std::vector<BYTE> encodeKeyProvInfo(const CRYPT_KEY_PROV_INFO& info) {
+    std::vector<BYTE> out;
+    putNumber(&out, info.dwProvType);
+    putNumber(&out, info.dwFlags);
+    putNumber(&out, info.dwKeySpec);
+    putText(&out, info.pwszContainerName);
+    putText(&out, info.pwszProvName);
+    putNumber(&out, info.cProvParam);
+    for (DWORD i = 0; i < info.cProvParam; ++i) {
+        const CRYPT_KEY_PROV_PARAM& parameter = info.rgProvParam[i];
+        putNumber(&out, parameter.dwParam);
+        putNumber(&out, parameter.dwFlags);
+        putNumber(&out, parameter.pbData != nullptr ? parameter.cbData : 0);
+        if (parameter.pbData != nullptr) {
+            out.insert(out.end(), parameter.pbData, parameter.pbData + parameter.cbData);
+        }
+    }
+    return out;
+}
+
+struct DecodedText {
+    bool present = false;
+    std::vector<WCHAR> units;
+};
+
+struct DecodedKeyProvInfo {
+    CRYPT_KEY_PROV_INFO fixed{};
+    DecodedText names[2];
+    std::vector<CRYPT_KEY_PROV_PARAM> parameters;
+    std::vector<std::vector<BYTE>> parameterData;
+};
+
+bool decodeKeyProvInfo(const std::vector<BYTE>& in, DecodedKeyProvInfo* out) {
+    size_t offset = 0;
+    if (!takeNumber(in, &offset, &out->fixed.dwProvType) ||
+        !takeNumber(in, &offset, &out->fixed.dwFlags) ||
+        !takeNumber(in, &offset, &out->fixed.dwKeySpec)) {
+        return false;
+    }
+    for (DecodedText& text : out->names) {
+        DWORD present = 0;
+        DWORD count = 0;
+        if (!takeNumber(in, &offset, &present) || !takeNumber(in, &offset, &count) ||
+            (in.size() - offset) / 2 < count) {
+            return false;
+        }
+        text.present = present != 0;
+        for (DWORD i = 0; i < count; ++i) {
+            text.units.push_back(static_cast<WCHAR>(in[offset] | (in[offset + 1] << 8)));
+            offset += 2;
+        }
+    }
+    DWORD count = 0;
+    if (!takeNumber(in, &offset, &count)) {
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        CRYPT_KEY_PROV_PARAM parameter{};
+        if (!takeNumber(in, &offset, &parameter.dwParam) ||
+            !takeNumber(in, &offset, &parameter.dwFlags) ||
+            !takeNumber(in, &offset, &parameter.cbData) || in.size() - offset < parameter.cbData) {
+            return false;
+        }
+        out->parameterData.emplace_back(in.begin() + static_cast<long>(offset),
+                                        in.begin() + static_cast<long>(offset + parameter.cbData));
+        offset += parameter.cbData;
+        out->parameters.push_back(parameter);
+    }
+    return offset == in.size();
+}
+
+size_t alignUp(size_t value, size_t to) { return (value + to - 1) / to * to; }
+
+// Lays the key-provider information out as one block, as the platform does: the structure,
+// the parameter array and data, then the two names, which the structure points into. With
+// `out` null only the size is computed.
+size_t layOutKeyProvInfo(const DecodedKeyProvInfo& info, BYTE* out) {
     size_t size = sizeof(CRYPT_KEY_PROV_INFO);
-    const size_t parametersAt = align(size, alignof(CRYPT_KEY_PROV_PARAM));
-    size = parametersAt + header.cProvParam * sizeof(CRYPT_KEY_PROV_PARAM);
-    std::vector<CRYPT_KEY_PROV_PARAM> parameters(header.cProvParam);
-    std::vector<const BYTE*> parameterData(header.cProvParam);
-    for (DWORD i = 0; i < header.cProvParam; ++i) {
-        std::memcpy(&parameters[i], flat.data() + offset, sizeof(CRYPT_KEY_PROV_PARAM));
-        offset += sizeof(CRYPT_KEY_PROV_PARAM);
-        parameterData[i] = flat.data() + offset;
-        offset += parameters[i].cbData;
-    }
-    std::vector<size_t> dataAt(header.cProvParam);
-    for (DWORD i = 0; i < header.cProvParam; ++i) {
-        dataAt[i] = size;
-        size += parameters[i].cbData;
+    const size_t parametersAt = alignUp(size, alignof(CRYPT_KEY_PROV_PARAM));
+    size = parametersAt + info.parameters.size() * sizeof(CRYPT_KEY_PROV_PARAM);
+    std::vector<size_t> dataAt;
+    for (const CRYPT_KEY_PROV_PARAM& parameter : info.parameters) {
+        dataAt.push_back(size);
+        size += parameter.cbData;
     }
     size_t textAt[2] = {};
     for (int t = 0; t < 2; ++t) {
-        size = align(size, alignof(WCHAR));
+        size = alignUp(size, alignof(WCHAR));
         textAt[t] = size;
-        if (present[t]) {
-            size += (textCounts[t] + 1) * sizeof(WCHAR);
+        if (info.names[t].present) {
+            size += (info.names[t].units.size() + 1) * sizeof(WCHAR);
         }
     }
     if (out == nullptr) {
         return size;
     }
     std::memset(out, 0, size);
-    CRYPT_KEY_PROV_INFO* info = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(out);
-    *info = header;
-    LPWSTR* names[2] = {&info->pwszContainerName, &info->pwszProvName};
+    CRYPT_KEY_PROV_INFO* laidOut = reinterpret_cast<CRYPT_KEY_PROV_INFO*>(out);
+    *laidOut = info.fixed;
+    LPWSTR* names[2] = {&laidOut->pwszContainerName, &laidOut->pwszProvName};
     for (int t = 0; t < 2; ++t) {
         *names[t] = nullptr;
-        if (present[t]) {
-            std::memcpy(out + textAt[t], texts[t], textCounts[t] * sizeof(WCHAR));
-            *names[t] = reinterpret_cast<LPWSTR>(out + textAt[t]);
+        if (info.names[t].present) {
+            WCHAR* text = reinterpret_cast<WCHAR*>(out + textAt[t]);
+            std::copy(info.names[t].units.begin(), info.names[t].units.end(), text);
+            *names[t] = text;
         }
     }
-    info->rgProvParam = nullptr;
-    if (header.cProvParam > 0) {
+    laidOut->cProvParam = static_cast<DWORD>(info.parameters.size());
+    laidOut->rgProvParam = nullptr;
+    if (!info.parameters.empty()) {
         CRYPT_KEY_PROV_PARAM* array = reinterpret_cast<CRYPT_KEY_PROV_PARAM*>(out + parametersAt);
-        for (DWORD i = 0; i < header.cProvParam; ++i) {
-            array[i] = parameters[i];
-            array[i].pbData = parameters[i].cbData > 0 ? out + dataAt[i] : nullptr;
-            std::memcpy(out + dataAt[i], parameterData[i], parameters[i].cbData);
+        for (size_t i = 0; i < info.parameters.size(); ++i) {
+            array[i] = info.parameters[i];
+            array[i].pbData = nullptr;
+            if (info.parameters[i].cbData > 0) {
+                std::memcpy(out + dataAt[i], info.parameterData[i].data(),
+                            info.parameters[i].cbData);
+                array[i].pbData = out + dataAt[i];
+            }
         }
-        info->rgProvParam = array;
+        laidOut->rgProvParam = array;
     }
     return size;
 }
 
+// Sets or clears the provider context that the record releases when it goes.
+void adoptProvider(CertRecord* record, HCRYPTPROV provider) {
+    if (record->ownedProvider != 0 && record->ownedProvider != provider) {
+        CryptReleaseContext(record->ownedProvider, 0);
+    }
+    record->ownedProvider = provider;
+}
+
 }  // namespace
+
+CertRecord* createRecord(const BYTE* encoded, size_t length, HRESULT* outError) {
+    auto record = std::make_unique<CertRecord>();
+    record->encoded.assign(encoded, encoded + length);
+    const HRESULT error = decodeCertificate(record.get());
+    if (error != 0) {
+        *outError = error;
+        return nullptr;
+    }
+    DerReader top(record->encoded.data(), record->encoded.data() + record->encoded.size());
+    DerElement certificate;
+    top.readAny(&certificate);
+    // Resizing down keeps the buffer, so the CERT_INFO pointers into it stay valid.
+    record->encoded.resize(certificate.totalLength());
+    SHA1(record->encoded.data(), record->encoded.size(), record->thumbprint.data());
+    linkRecord(record.get());
+    return record.release();
+}
+
+void releaseRecord(CertRecord* record) {
+    if (record != nullptr && record->references.fetch_sub(1) == 1) {
+        if (record->ownedProvider != 0) {
+            CryptReleaseContext(record->ownedProvider, 0);
+        }
+        if (record->store != nullptr) {
+            releaseStoreReference(record->store);
+        }
+        delete record;
+    }
+}
+
+bool isPersistedProperty(DWORD propertyId) {
+    return propertyId != CERT_KEY_PROV_HANDLE_PROP_ID && propertyId != CERT_KEY_CONTEXT_PROP_ID;
+}
+
+std::string thumbprintHex(const CertRecord& record) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (const BYTE byte : record.thumbprint) {
+        text.push_back(kDigits[byte >> 4]);
+        text.push_back(kDigits[byte & 0x0F]);
+    }
+    return text;
+}
+
+}  // namespace emu
+
+using emu::CertRecord;
+using emu::recordOf;
 
 PCCERT_CONTEXT CertCreateCertificateContext(DWORD encodingType, const BYTE* encoded,
                                             DWORD encodedLength) {
@@ -396,33 +489,28 @@ PCCERT_CONTEXT CertCreateCertificateContext(DWORD encodingType, const BYTE* enco
         SetLastError(static_cast<DWORD>(CRYPT_E_ASN1_EOD));
         return nullptr;
     }
-    auto record = std::make_unique<CertRecord>();
-    record->encoded.assign(encoded, encoded + encodedLength);
-    const HRESULT error = decodeCertificate(record.get());
-    if (error != 0) {
+    HRESULT error = 0;
+    CertRecord* record = emu::createRecord(encoded, encodedLength, &error);
+    if (record == nullptr) {
         SetLastError(static_cast<DWORD>(error));
         return nullptr;
     }
-    // Bytes after the certificate are accepted but not part of it.
-    emu::DerReader top(record->encoded.data(), record->encoded.data() + record->encoded.size());
-    emu::DerElement certificate;
-    top.readAny(&certificate);
-    // Resizing down keeps the buffer, so the CERT_INFO pointers into it stay valid.
-    record->encoded.resize(certificate.totalLength());
-    linkRecord(record.get());
-    return &record.release()->context;
+    emu::countCertificate(1);
+    return &record->context;
 }
 
 PCCERT_CONTEXT CertDuplicateCertificateContext(PCCERT_CONTEXT context) {
     if (context != nullptr) {
         recordOf(context)->references.fetch_add(1);
+        emu::countCertificate(1);
     }
     return context;
 }
 
 BOOL CertFreeCertificateContext(PCCERT_CONTEXT context) {
-    if (context != nullptr && recordOf(context)->references.fetch_sub(1) == 1) {
-        delete recordOf(context);
+    if (context != nullptr) {
+        emu::countCertificate(-1);
+        emu::releaseRecord(recordOf(context));
     }
     return TRUE;
 }
@@ -434,16 +522,32 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId,
         return FALSE;
     }
     CertRecord* record = recordOf(context);
-    std::lock_guard<std::mutex> guard(record->propertyLock);
-    const auto found = record->properties.find(propertyId);
-    if (found == record->properties.end()) {
-        *dataLength = 0;
-        SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
-        return FALSE;
+    std::vector<BYTE> value;
+    emu::DecodedKeyProvInfo keyProvInfo;
+    bool isKeyProvInfo = false;
+    {
+        std::lock_guard<std::mutex> guard(record->propertyLock);
+        if (propertyId == CERT_SHA1_HASH_PROP_ID) {
+            value.assign(record->thumbprint.begin(), record->thumbprint.end());
+        } else {
+            const auto found = record->properties.find(propertyId);
+            if (found == record->properties.end()) {
+                *dataLength = 0;
+                SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+                return FALSE;
+            }
+            value = found->second;
+        }
     }
-    const bool isKeyProvInfo = propertyId == CERT_KEY_PROV_INFO_PROP_ID;
-    const size_t size =
-            isKeyProvInfo ? expandKeyProvInfo(found->second, nullptr) : found->second.size();
+    if (propertyId == CERT_KEY_PROV_INFO_PROP_ID) {
+        if (!emu::decodeKeyProvInfo(value, &keyProvInfo)) {
+            *dataLength = 0;
+            SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+            return FALSE;
+        }
+        isKeyProvInfo = true;
+    }
+    const size_t size = isKeyProvInfo ? emu::layOutKeyProvInfo(keyProvInfo, nullptr) : value.size();
     if (data == nullptr) {
         *dataLength = static_cast<DWORD>(size);
         return TRUE;
@@ -454,49 +558,79 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId,
         return FALSE;
     }
     if (isKeyProvInfo) {
-        expandKeyProvInfo(found->second, static_cast<BYTE*>(data));
+        emu::layOutKeyProvInfo(keyProvInfo, static_cast<BYTE*>(data));
     } else if (size > 0) {
-        std::memcpy(data, found->second.data(), size);
+        std::memcpy(data, value.data(), size);
     }
     *dataLength = static_cast<DWORD>(size);
     return TRUE;
 }
 
-// TODO(brisvander): the key handle properties (1 and 5) own their HCRYPTPROV on the platform;
-// that comes with the provider contexts. Until then they are kept as plain values.
+// Properties 1 (the provider handle) and 5 (the key context) live on the context only. Set
+// without CERT_STORE_NO_CRYPT_RELEASE_FLAG, the context releases their provider handle when
+// the property is cleared or the context is finally freed, as the platform does.
 BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId, DWORD flags,
                                        const void* data) {
-    (void)flags;
     if (context == nullptr || propertyId == 0) {
         SetLastError(static_cast<DWORD>(E_INVALIDARG));
         return FALSE;
     }
     CertRecord* record = recordOf(context);
+    const bool releases = (flags & CERT_STORE_NO_CRYPT_RELEASE_FLAG) == 0;
     std::vector<BYTE> value;
-    if (data != nullptr) {
-        if (propertyId == CERT_KEY_PROV_INFO_PROP_ID) {
-            value = flattenKeyProvInfo(*static_cast<const CRYPT_KEY_PROV_INFO*>(data));
-        } else if (propertyId == CERT_KEY_PROV_HANDLE_PROP_ID) {
-            const BYTE* handle = static_cast<const BYTE*>(data);
-            value.assign(handle, handle + sizeof(HCRYPTPROV));
-        } else if (propertyId == CERT_KEY_CONTEXT_PROP_ID) {
-            const CERT_KEY_CONTEXT* keyContext = static_cast<const CERT_KEY_CONTEXT*>(data);
-            if (keyContext->cbSize != sizeof(CERT_KEY_CONTEXT)) {
-                SetLastError(static_cast<DWORD>(E_INVALIDARG));
-                return FALSE;
+    if (propertyId == CERT_KEY_CONTEXT_PROP_ID && data != nullptr &&
+        static_cast<const CERT_KEY_CONTEXT*>(data)->cbSize != sizeof(CERT_KEY_CONTEXT)) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    if (propertyId == CERT_SHA1_HASH_PROP_ID) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));  // derived from the encoding
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> guard(record->propertyLock);
+        if (propertyId == CERT_KEY_PROV_HANDLE_PROP_ID || propertyId == CERT_KEY_CONTEXT_PROP_ID) {
+            CERT_KEY_CONTEXT keyContext{sizeof(CERT_KEY_CONTEXT), 0, 0};
+            const auto existing = record->properties.find(CERT_KEY_CONTEXT_PROP_ID);
+            if (existing != record->properties.end()) {
+                std::memcpy(&keyContext, existing->second.data(), sizeof(keyContext));
             }
-            const BYTE* bytes = static_cast<const BYTE*>(data);
-            value.assign(bytes, bytes + sizeof(CERT_KEY_CONTEXT));
+            if (data == nullptr) {
+                record->properties.erase(CERT_KEY_CONTEXT_PROP_ID);
+                record->properties.erase(CERT_KEY_PROV_HANDLE_PROP_ID);
+                emu::adoptProvider(record, 0);
+                return TRUE;
+            }
+            if (propertyId == CERT_KEY_PROV_HANDLE_PROP_ID) {
+                keyContext.hCryptProv = *static_cast<const HCRYPTPROV*>(data);
+            } else {
+                std::memcpy(&keyContext, data, sizeof(keyContext));
+            }
+            std::vector<BYTE> handle(sizeof(HCRYPTPROV));
+            std::memcpy(handle.data(), &keyContext.hCryptProv, sizeof(HCRYPTPROV));
+            record->properties[CERT_KEY_PROV_HANDLE_PROP_ID] = handle;
+            std::vector<BYTE> whole(sizeof(keyContext));
+            std::memcpy(whole.data(), &keyContext, sizeof(keyContext));
+            record->properties[CERT_KEY_CONTEXT_PROP_ID] = whole;
+            if (releases) {
+                emu::adoptProvider(record, keyContext.hCryptProv);
+            } else if (record->ownedProvider == keyContext.hCryptProv) {
+                record->ownedProvider = 0;
+            }
+            return TRUE;
+        }
+        if (data == nullptr) {
+            record->properties.erase(propertyId);
+        } else if (propertyId == CERT_KEY_PROV_INFO_PROP_ID) {
+            record->properties[propertyId] =
+                    emu::encodeKeyProvInfo(*static_cast<const CRYPT_KEY_PROV_INFO*>(data));
         } else {
             const CRYPT_DATA_BLOB* blob = static_cast<const CRYPT_DATA_BLOB*>(data);
-            value.assign(blob->pbData, blob->pbData + blob->cbData);
+            record->properties[propertyId].assign(blob->pbData, blob->pbData + blob->cbData);
         }
     }
-    std::lock_guard<std::mutex> guard(record->propertyLock);
-    if (data == nullptr) {
-        record->properties.erase(propertyId);
-    } else {
-        record->properties[propertyId] = std::move(value);
+    if (record->store != nullptr) {
+        return emu::persistRecord(record) ? TRUE : FALSE;
     }
     return TRUE;
 }

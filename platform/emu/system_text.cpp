@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/api.h"
+#include "platform/emu/emulation.h"
 
 namespace {
 
@@ -80,6 +81,11 @@ DWORD FormatMessageA(DWORD flags, const void* source, DWORD messageId, DWORD lan
     (void)arguments;
     if ((flags & FORMAT_MESSAGE_FROM_SYSTEM) == 0 || languageId != 0 || buffer == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    DWORD faultError = 0;
+    if (emu::faultFor("FormatMessageA", "", ERROR_MR_MID_NOT_FOUND, &faultError)) {
+        SetLastError(faultError);
         return 0;
     }
     const char* text = findSystemText(messageId);

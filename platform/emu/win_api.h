@@ -221,12 +221,59 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId,
 BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId, DWORD flags,
                                        const void* data);
 
-// Provider contexts (the rest of the key container emulation lives beside them).
+// Certificate stores of the current user, kept under the emulation's root folder.
+inline const LPCSTR CERT_STORE_PROV_SYSTEM_W = reinterpret_cast<LPCSTR>(std::uintptr_t{10});
+constexpr DWORD CERT_SYSTEM_STORE_CURRENT_USER = 0x00010000;
+constexpr DWORD CERT_STORE_OPEN_EXISTING_FLAG = 0x00004000;
+constexpr DWORD CERT_STORE_READONLY_FLAG = 0x00008000;
+constexpr DWORD CERT_CLOSE_STORE_FORCE_FLAG = 0x00000001;
+constexpr DWORD CERT_CLOSE_STORE_CHECK_FLAG = 0x00000002;
+constexpr DWORD CERT_STORE_ADD_NEW = 1;
+constexpr DWORD CERT_STORE_ADD_USE_EXISTING = 2;
+constexpr DWORD CERT_STORE_ADD_REPLACE_EXISTING = 3;
+constexpr DWORD CERT_STORE_ADD_ALWAYS = 4;
+constexpr DWORD CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES = 5;
+constexpr DWORD CERT_STORE_SIGNATURE_FLAG = 0x00000001;
+constexpr DWORD CERT_STORE_TIME_VALIDITY_FLAG = 0x00000002;
+constexpr DWORD CERT_STORE_REVOCATION_FLAG = 0x00000004;
+constexpr DWORD CERT_STORE_NO_CRL_FLAG = 0x00010000;
+constexpr DWORD CERT_STORE_NO_ISSUER_FLAG = 0x00020000;
+
+HCERTSTORE CertOpenStore(LPCSTR storeProvider, DWORD encodingType, HCRYPTPROV provider, DWORD flags,
+                         const void* parameter);
+HCERTSTORE CertOpenSystemStoreA(HCRYPTPROV provider, LPCSTR storeName);
+BOOL CertCloseStore(HCERTSTORE store, DWORD flags);
+PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE store, PCCERT_CONTEXT previous);
+BOOL CertAddCertificateContextToStore(HCERTSTORE store, PCCERT_CONTEXT context, DWORD disposition,
+                                      PCCERT_CONTEXT* outStoreContext);
+BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT context);
+PCCERT_CONTEXT CertGetIssuerCertificateFromStore(HCERTSTORE store, PCCERT_CONTEXT subject,
+                                                 PCCERT_CONTEXT previousIssuer, DWORD* flags);
+
+// Name text.
+constexpr DWORD CERT_SIMPLE_NAME_STR = 1;
+constexpr DWORD CERT_OID_NAME_STR = 2;
+constexpr DWORD CERT_X500_NAME_STR = 3;
+constexpr DWORD CERT_NAME_STR_SEMICOLON_FLAG = 0x40000000;
+constexpr DWORD CERT_NAME_STR_CRLF_FLAG = 0x08000000;
+constexpr DWORD CERT_NAME_STR_NO_PLUS_FLAG = 0x20000000;
+constexpr DWORD CERT_NAME_STR_NO_QUOTING_FLAG = 0x10000000;
+constexpr DWORD CERT_NAME_STR_REVERSE_FLAG = 0x02000000;
+DWORD CertNameToStrA(DWORD encodingType, const CERT_NAME_BLOB* name, DWORD stringType, LPSTR text,
+                     DWORD textLength);
+
+// Provider contexts and key containers. The three RSA_FULL providers share the containers.
+#define MS_DEF_PROV_A "Microsoft Base Cryptographic Provider v1.0"
+#define MS_ENHANCED_PROV_A "Microsoft Enhanced Cryptographic Provider v1.0"
+#define MS_STRONG_PROV_A "Microsoft Strong Cryptographic Provider"
+constexpr DWORD CRYPT_NEWKEYSET = 0x00000008;
+constexpr DWORD CRYPT_DELETEKEYSET = 0x00000010;
+constexpr DWORD CRYPT_MACHINE_KEYSET = 0x00000020;
+constexpr DWORD CRYPT_SILENT = 0x00000040;
+constexpr DWORD CRYPT_VERIFYCONTEXT = 0xF0000000;
+constexpr HRESULT NTE_PROV_TYPE_NOT_DEF = static_cast<HRESULT>(0x80090017u);
+BOOL CryptAcquireContextA(HCRYPTPROV* outProvider, LPCSTR container, LPCSTR providerName,
+                          DWORD providerType, DWORD flags);
 BOOL CryptReleaseContext(HCRYPTPROV provider, DWORD flags);
 BOOL CryptDestroyKey(HCRYPTKEY key);
 BOOL CryptDestroyHash(HCRYPTHASH hash);
-
-// Certificate stores (the store emulation lives beside the contexts).
-constexpr DWORD CERT_CLOSE_STORE_FORCE_FLAG = 0x00000001;
-constexpr DWORD CERT_CLOSE_STORE_CHECK_FLAG = 0x00000002;
-BOOL CertCloseStore(HCERTSTORE store, DWORD flags);

@@ -1,0 +1,434 @@
+// The current user's system stores: one folder per store under the root folder, one file per
+// certificate, named by its SHA-1 thumbprint and written atomically. Each handle reads the
+// folder once, at its first use, and enumerates by descending thumbprint, the order a freshly
+// opened store has on the platform; what it adds later comes after.
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include "platform/api.h"
+#include "platform/emu/cert_record.h"
+#include "platform/emu/emulation.h"
+
+namespace emu {
+
+struct StoreState {
+    std::string folder;
+    bool readOnly = false;
+    std::atomic<int> references{1};  // the handle's, and one per record that is a copy of it
+    std::mutex lock;
+    bool loaded = false;
+    // The store's own references, in enumeration order; null where a certificate was deleted.
+    std::vector<CertRecord*> entries;
+};
+
+namespace {
+
+constexpr char kFileMagic[8] = {'B', 'R', 'V', 'C', 'E', 'R', 'T', '1'};
+constexpr DWORD kEncodingSection = 0;  // the certificate itself; properties use their ids
+constexpr size_t kThumbprintDigits = 40;
+
+StoreState* stateOf(HCERTSTORE store) { return static_cast<StoreState*>(store); }
+
+std::string certificatePath(const StoreState& state, const CertRecord& record) {
+    return state.folder + "/" + thumbprintHex(record) + ".cer";
+}
+
+void putNumber(std::vector<BYTE>* out, DWORD value) {
+    for (int shift = 0; shift < 32; shift += 8) {
+        out->push_back(static_cast<BYTE>(value >> shift));
+    }
+}
+
+DWORD readNumber(const BYTE* at) {
+    return static_cast<DWORD>(at[0]) | (static_cast<DWORD>(at[1]) << 8) |
+           (static_cast<DWORD>(at[2]) << 16) | (static_cast<DWORD>(at[3]) << 24);
+}
+
+// The file of a certificate: the magic, then sections of (id, length, bytes), the encoding
+// first, then every persisted property.
+std::vector<BYTE> serializeRecord(CertRecord* record) {
+    std::vector<BYTE> file(kFileMagic, kFileMagic + sizeof(kFileMagic));
+    putNumber(&file, kEncodingSection);
+    putNumber(&file, static_cast<DWORD>(record->encoded.size()));
+    file.insert(file.end(), record->encoded.begin(), record->encoded.end());
+    std::lock_guard<std::mutex> guard(record->propertyLock);
+    for (const auto& [id, value] : record->properties) {
+        if (isPersistedProperty(id)) {
+            putNumber(&file, id);
+            putNumber(&file, static_cast<DWORD>(value.size()));
+            file.insert(file.end(), value.begin(), value.end());
+        }
+    }
+    return file;
+}
+
+// Reads a certificate file back; a damaged or foreign file gives null and is passed over.
+CertRecord* parseRecordFile(const std::vector<BYTE>& file, const std::string& expectedName) {
+    if (file.size() < sizeof(kFileMagic) + 8 ||
+        std::memcmp(file.data(), kFileMagic, sizeof(kFileMagic)) != 0) {
+        return nullptr;
+    }
+    size_t offset = sizeof(kFileMagic);
+    CertRecord* record = nullptr;
+    while (offset < file.size()) {
+        if (file.size() - offset < 8) {
+            releaseRecord(record);
+            return nullptr;
+        }
+        const DWORD id = readNumber(file.data() + offset);
+        const DWORD length = readNumber(file.data() + offset + 4);
+        offset += 8;
+        if (file.size() - offset < length || (record == nullptr) != (id == kEncodingSection)) {
+            releaseRecord(record);
+            return nullptr;
+        }
+        const BYTE* value = file.data() + offset;
+        offset += length;
+        if (id == kEncodingSection) {
+            HRESULT error = 0;
+            record = createRecord(value, length, &error);
+            if (record == nullptr) {
+                return nullptr;
+            }
+        } else if (isPersistedProperty(id)) {
+            record->properties[id].assign(value, value + length);
+        }
+    }
+    if (record != nullptr && thumbprintHex(*record) != expectedName) {
+        releaseRecord(record);
+        return nullptr;
+    }
+    return record;
+}
+
+bool isThumbprintFileName(const std::string& name) {
+    if (name.size() != kThumbprintDigits + 4 || name.compare(kThumbprintDigits, 4, ".cer") != 0) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.begin() + kThumbprintDigits,
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'); });
+}
+
+void adoptEntry(StoreState* state, CertRecord* record) {
+    record->store = state;
+    record->storeIndex = state->entries.size();
+    state->references.fetch_add(1);
+    state->entries.push_back(record);
+}
+
+// Fills the entries from the folder; called with the state's lock held.
+void loadEntries(StoreState* state) {
+    if (state->loaded) {
+        return;
+    }
+    state->loaded = true;
+    std::vector<std::string> names;
+    if (DIR* folder = opendir(state->folder.c_str())) {
+        while (const dirent* entry = readdir(folder)) {
+            if (isThumbprintFileName(entry->d_name)) {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        closedir(folder);
+    }
+    std::sort(names.begin(), names.end(), std::greater<std::string>());
+    std::vector<BYTE> file;
+    for (const std::string& name : names) {
+        if (!readWholeFile(state->folder + "/" + name, &file)) {
+            continue;  // deleted since the folder was read
+        }
+        if (CertRecord* record = parseRecordFile(file, name.substr(0, kThumbprintDigits))) {
+            adoptEntry(state, record);
+        }
+    }
+}
+
+// Builds the UTF-8 form of a store name given as UTF-16 units, for its folder name.
+std::string nameFromUnits(const std::vector<unsigned>& units) {
+    std::string name;
+    for (const unsigned unit : units) {
+        if (unit < 0x80) {
+            name.push_back(static_cast<char>(unit));
+        } else if (unit < 0x800) {
+            name.push_back(static_cast<char>(0xC0 | (unit >> 6)));
+            name.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+        } else {
+            name.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+            name.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+            name.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+        }
+    }
+    return name;
+}
+
+HCERTSTORE openSystemStore(const std::string& name, DWORD flags) {
+    DWORD error = 0;
+    if (faultFor("CertOpenStore", name, ERROR_ACCESS_DENIED, &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    const std::string folder = rootFolder() + "/stores/" + toFileName(name);
+    if ((flags & CERT_STORE_OPEN_EXISTING_FLAG) != 0 && access(folder.c_str(), F_OK) != 0) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return nullptr;
+    }
+    // A system store that does not exist yet is made, empty, as the platform does.
+    if (!ensureFolder(folder)) {
+        SetLastError(lastErrorFromErrno(errno));
+        return nullptr;
+    }
+    auto state = std::make_unique<StoreState>();
+    state->folder = folder;
+    state->readOnly = (flags & CERT_STORE_READONLY_FLAG) != 0;
+    countStore(1);
+    return state.release();
+}
+
+}  // namespace
+
+void releaseStoreReference(StoreState* store) {
+    if (store->references.fetch_sub(1) == 1) {
+        delete store;
+    }
+}
+
+bool persistRecord(CertRecord* record) {
+    StoreState* state = record->store;
+    FolderLock folderLock(state->folder);
+    if (!folderLock) {
+        SetLastError(lastErrorFromErrno(errno));
+        return false;
+    }
+    const std::string path = certificatePath(*state, *record);
+    // A certificate deleted through another handle is not brought back by a property change.
+    if (access(path.c_str(), F_OK) != 0) {
+        return true;
+    }
+    if (!writeFileAtomically(path, serializeRecord(record))) {
+        SetLastError(lastErrorFromErrno(errno));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace emu
+
+using emu::CertRecord;
+using emu::StoreState;
+
+HCERTSTORE CertOpenStore(LPCSTR storeProvider, DWORD encodingType, HCRYPTPROV provider, DWORD flags,
+                         const void* parameter) {
+    (void)encodingType;  // ignored for system stores
+    (void)provider;
+    constexpr DWORD kLocationMask = 0x00FF0000;
+    if (storeProvider != CERT_STORE_PROV_SYSTEM_W ||
+        (flags & kLocationMask) != CERT_SYSTEM_STORE_CURRENT_USER || parameter == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return nullptr;
+    }
+    std::vector<unsigned> units;
+    for (const WCHAR* unit = static_cast<const WCHAR*>(parameter); *unit != 0; ++unit) {
+        units.push_back(static_cast<unsigned>(*unit) & 0xFFFFu);
+    }
+    return emu::openSystemStore(emu::nameFromUnits(units), flags);
+}
+
+HCERTSTORE CertOpenSystemStoreA(HCRYPTPROV provider, LPCSTR storeName) {
+    (void)provider;
+    if (storeName == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return nullptr;
+    }
+    std::vector<unsigned> units;
+    for (const char* byte = storeName; *byte != 0; ++byte) {
+        const char one[2] = {*byte, 0};
+        WCHAR wide[2] = {};
+        MultiByteToWideChar(CP_ACP, 0, one, -1, wide, 2);
+        units.push_back(static_cast<unsigned>(wide[0]) & 0xFFFFu);
+    }
+    return emu::openSystemStore(emu::nameFromUnits(units), CERT_SYSTEM_STORE_CURRENT_USER);
+}
+
+BOOL CertCloseStore(HCERTSTORE store, DWORD flags) {
+    if (store == nullptr) {
+        return TRUE;
+    }
+    StoreState* state = emu::stateOf(store);
+    std::vector<CertRecord*> entries;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        entries.swap(state->entries);
+    }
+    bool stillHeld = false;
+    for (CertRecord* record : entries) {
+        if (record != nullptr) {
+            stillHeld = stillHeld || record->references.load() > 1;
+            emu::releaseRecord(record);
+        }
+    }
+    emu::countStore(-1);
+    emu::releaseStoreReference(state);
+    // The store is closed either way; contexts still held stay valid.
+    if (stillHeld && (flags & CERT_CLOSE_STORE_CHECK_FLAG) != 0) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_PENDING_CLOSE));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+PCCERT_CONTEXT CertEnumCertificatesInStore(HCERTSTORE store, PCCERT_CONTEXT previous) {
+    if (store == nullptr) {
+        CertFreeCertificateContext(previous);
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return nullptr;
+    }
+    StoreState* state = emu::stateOf(store);
+    size_t next = 0;
+    if (previous != nullptr) {
+        const CertRecord* record = emu::recordOf(previous);
+        if (record->store != state) {
+            CertFreeCertificateContext(previous);
+            SetLastError(static_cast<DWORD>(E_INVALIDARG));
+            return nullptr;
+        }
+        next = record->storeIndex + 1;
+    }
+    CertRecord* found = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        emu::loadEntries(state);
+        for (; next < state->entries.size() && found == nullptr; ++next) {
+            found = state->entries[next];
+        }
+        if (found != nullptr) {
+            found->references.fetch_add(1);
+            emu::countCertificate(1);
+        }
+    }
+    CertFreeCertificateContext(previous);
+    if (found == nullptr) {
+        SetLastError(static_cast<DWORD>(CRYPT_E_NOT_FOUND));
+        return nullptr;
+    }
+    return &found->context;
+}
+
+BOOL CertAddCertificateContextToStore(HCERTSTORE store, PCCERT_CONTEXT context, DWORD disposition,
+                                      PCCERT_CONTEXT* outStoreContext) {
+    if (outStoreContext != nullptr) {
+        *outStoreContext = nullptr;
+    }
+    if (store == nullptr || context == nullptr || disposition < CERT_STORE_ADD_NEW ||
+        disposition > CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    StoreState* state = emu::stateOf(store);
+    if (state->readOnly) {
+        SetLastError(static_cast<DWORD>(E_ACCESSDENIED));
+        return FALSE;
+    }
+    CertRecord* source = emu::recordOf(context);
+    HRESULT error = 0;
+    CertRecord* copy = emu::createRecord(source->encoded.data(), source->encoded.size(), &error);
+    if (copy == nullptr) {
+        SetLastError(static_cast<DWORD>(error));
+        return FALSE;
+    }
+    {
+        std::lock_guard<std::mutex> guard(source->propertyLock);
+        for (const auto& [id, value] : source->properties) {
+            if (emu::isPersistedProperty(id)) {
+                copy->properties[id] = value;
+            }
+        }
+    }
+    emu::FolderLock folderLock(state->folder);
+    if (!folderLock) {
+        SetLastError(emu::lastErrorFromErrno(errno));
+        emu::releaseRecord(copy);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> guard(state->lock);
+    emu::loadEntries(state);
+    const std::string path = emu::certificatePath(*state, *copy);
+    CertRecord* existing = nullptr;
+    for (CertRecord* entry : state->entries) {
+        if (entry != nullptr && entry->thumbprint == copy->thumbprint) {
+            existing = entry;
+        }
+    }
+    const bool onDisk = access(path.c_str(), F_OK) == 0;
+    if (disposition == CERT_STORE_ADD_NEW && (existing != nullptr || onDisk)) {
+        emu::releaseRecord(copy);
+        SetLastError(static_cast<DWORD>(CRYPT_E_EXISTS));
+        return FALSE;
+    }
+    if (disposition == CERT_STORE_ADD_USE_EXISTING && existing != nullptr) {
+        emu::releaseRecord(copy);
+        if (outStoreContext != nullptr) {
+            existing->references.fetch_add(1);
+            emu::countCertificate(1);
+            *outStoreContext = &existing->context;
+        }
+        return TRUE;
+    }
+    if (disposition == CERT_STORE_ADD_REPLACE_EXISTING_INHERIT_PROPERTIES && existing != nullptr) {
+        std::lock_guard<std::mutex> propertyGuard(existing->propertyLock);
+        for (const auto& [id, value] : existing->properties) {
+            copy->properties.emplace(id, value);  // the new context's own properties win
+        }
+    }
+    if (!emu::writeFileAtomically(path, emu::serializeRecord(copy))) {
+        SetLastError(emu::lastErrorFromErrno(errno));
+        emu::releaseRecord(copy);
+        return FALSE;
+    }
+    if (existing != nullptr) {
+        state->entries[existing->storeIndex] = nullptr;
+        emu::releaseRecord(existing);
+    }
+    emu::adoptEntry(state, copy);
+    if (outStoreContext != nullptr) {
+        copy->references.fetch_add(1);
+        emu::countCertificate(1);
+        *outStoreContext = &copy->context;
+    }
+    return TRUE;
+}
+
+BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT context) {
+    if (context == nullptr) {
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return FALSE;
+    }
+    CertRecord* record = emu::recordOf(context);
+    StoreState* state = record->store;
+    BOOL deleted = TRUE;
+    if (state != nullptr) {
+        emu::FolderLock folderLock(state->folder);
+        const std::string path = emu::certificatePath(*state, *record);
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            SetLastError(emu::lastErrorFromErrno(errno));
+            deleted = FALSE;
+        } else {
+            std::lock_guard<std::mutex> guard(state->lock);
+            if (record->storeIndex < state->entries.size() &&
+                state->entries[record->storeIndex] == record) {
+                state->entries[record->storeIndex] = nullptr;
+                record->references.fetch_sub(1);  // the store's own; the caller's goes below
+            }
+        }
+    }
+    CertFreeCertificateContext(context);  // freed whether the delete worked or not
+    return deleted;
+}
