@@ -1,10 +1,15 @@
 // The natives of quorvant.jce.provider.ms.Brisvander, the key store bridge.
 
+#include <memory>
+#include <string>
+#include <vector>
+
 #include <jni.h>
 
 #include "bridge/diagnostics.h"
 #include "bridge/jni_scope.h"
 #include "keystore/read.h"
+#include "keystore/resolve.h"
 
 namespace {
 
@@ -17,10 +22,75 @@ void printString(JNIEnv* env, jstring textString) {
     printLine(text.c_str());
 }
 
+jobjectArray aliases(JNIEnv* env) {
+    const std::vector<std::string> found = listAliases();
+    if (found.empty()) {
+        return nullptr;  // no entries: null, not an empty array
+    }
+    return toJavaStringArray(env, found);
+}
+
+jboolean containsAlias(JNIEnv* env, jstring aliasText) {
+    JavaChars alias(env, aliasText);
+    if (!alias) {
+        return JNI_FALSE;
+    }
+    return containsEntryAlias(alias.c_str()) ? JNI_TRUE : JNI_FALSE;
+}
+
+jstring getCertificateAlias(JNIEnv* env, jbyteArray encodedArray) {
+    JavaBytes encoded(env, encodedArray);
+    if (!encoded || encoded.size() == 0) {
+        return nullptr;
+    }
+    std::string alias;
+    const bool found = findCertificateAlias(encoded.data(), encoded.size(), &alias);
+    encoded.reset();
+    return found ? toJavaString(env, alias.c_str()) : nullptr;
+}
+
+// Resolves `aliasText` in `scope` into an owned copy of the certificate, or an empty holder.
+std::unique_ptr<BYTE[]> resolveJavaAlias(JNIEnv* env, jstring aliasText, EntryScope scope,
+                                         DWORD* outLength) {
+    JavaChars alias(env, aliasText);
+    if (!alias) {
+        return nullptr;
+    }
+    BYTE* rawBytes = nullptr;
+    *outLength = 0;
+    resolveAlias(alias.c_str(), &rawBytes, outLength, scope);
+    return std::unique_ptr<BYTE[]>(rawBytes);
+}
+
+jbyteArray getCertificate(JNIEnv* env, jstring aliasText) {
+    DWORD length = 0;
+    const std::unique_ptr<BYTE[]> encoded = resolveJavaAlias(env, aliasText, AllEntries, &length);
+    return encoded ? toJavaBytes(env, encoded.get(), length) : nullptr;
+}
+
+jobjectArray getCertificateChain(JNIEnv* env, jstring aliasText) {
+    DWORD length = 0;
+    std::unique_ptr<BYTE[]> encoded = resolveJavaAlias(env, aliasText, KeyEntries, &length);
+    if (!encoded) {
+        return nullptr;
+    }
+    std::vector<std::vector<BYTE>> chain;
+    if (!buildCertificateChain(encoded.get(), length, &chain)) {
+        return nullptr;
+    }
+    encoded.reset();
+    return toJavaByteArrays(env, chain, chain.size());
+}
+
+jboolean isEntryIn(JNIEnv* env, jstring aliasText, EntryScope scope) {
+    DWORD length = 0;
+    return resolveJavaAlias(env, aliasText, scope, &length) ? JNI_TRUE : JNI_FALSE;
+}
+
 }  // namespace
 
-// TODO(brisvander): the read side and the write side fill in the bodies that answer their
-// neutral result below; until then they open no store.
+// TODO(brisvander): the write side fills in the bodies that answer their neutral result below;
+// until then they open no store.
 
 extern "C" JNIEXPORT void JNICALL
 Java_quorvant_jce_provider_ms_Brisvander_printString(JNIEnv* env, jclass, jstring text) {
@@ -31,40 +101,39 @@ extern "C" JNIEXPORT jint JNICALL Java_quorvant_jce_provider_ms_Brisvander_size(
     return neutralOnThrow<jint>([] { return countEntries(); });
 }
 
-extern "C" JNIEXPORT jobjectArray JNICALL Java_quorvant_jce_provider_ms_Brisvander_aliases(JNIEnv*,
-                                                                                           jclass) {
-    return nullptr;
+extern "C" JNIEXPORT jobjectArray JNICALL
+Java_quorvant_jce_provider_ms_Brisvander_aliases(JNIEnv* env, jclass) {
+    return neutralOnThrow<jobjectArray>([&] { return aliases(env); });
 }
 
 extern "C" JNIEXPORT jboolean JNICALL
-Java_quorvant_jce_provider_ms_Brisvander_containsAlias(JNIEnv*, jclass, jstring) {
-    return JNI_FALSE;
+Java_quorvant_jce_provider_ms_Brisvander_containsAlias(JNIEnv* env, jclass, jstring alias) {
+    return neutralOnThrow<jboolean>([&] { return containsAlias(env, alias); });
 }
 
-extern "C" JNIEXPORT jstring JNICALL
-Java_quorvant_jce_provider_ms_Brisvander_getCertificateAlias(JNIEnv*, jclass, jbyteArray) {
-    return nullptr;
+extern "C" JNIEXPORT jstring JNICALL Java_quorvant_jce_provider_ms_Brisvander_getCertificateAlias(
+        JNIEnv* env, jclass, jbyteArray encoded) {
+    return neutralOnThrow<jstring>([&] { return getCertificateAlias(env, encoded); });
 }
 
 extern "C" JNIEXPORT jbyteArray JNICALL
-Java_quorvant_jce_provider_ms_Brisvander_getCertificate(JNIEnv*, jclass, jstring) {
-    return nullptr;
+Java_quorvant_jce_provider_ms_Brisvander_getCertificate(JNIEnv* env, jclass, jstring alias) {
+    return neutralOnThrow<jbyteArray>([&] { return getCertificate(env, alias); });
 }
 
 extern "C" JNIEXPORT jobjectArray JNICALL
-Java_quorvant_jce_provider_ms_Brisvander_getCertificateChain(JNIEnv*, jclass, jstring) {
-    return nullptr;
-}
-
-extern "C" JNIEXPORT jboolean JNICALL Java_quorvant_jce_provider_ms_Brisvander_isKeyEntry(JNIEnv*,
-                                                                                          jclass,
-                                                                                          jstring) {
-    return JNI_FALSE;
+Java_quorvant_jce_provider_ms_Brisvander_getCertificateChain(JNIEnv* env, jclass, jstring alias) {
+    return neutralOnThrow<jobjectArray>([&] { return getCertificateChain(env, alias); });
 }
 
 extern "C" JNIEXPORT jboolean JNICALL
-Java_quorvant_jce_provider_ms_Brisvander_isCertificateEntry(JNIEnv*, jclass, jstring) {
-    return JNI_FALSE;
+Java_quorvant_jce_provider_ms_Brisvander_isKeyEntry(JNIEnv* env, jclass, jstring alias) {
+    return neutralOnThrow<jboolean>([&] { return isEntryIn(env, alias, KeyEntries); });
+}
+
+extern "C" JNIEXPORT jboolean JNICALL
+Java_quorvant_jce_provider_ms_Brisvander_isCertificateEntry(JNIEnv* env, jclass, jstring alias) {
+    return neutralOnThrow<jboolean>([&] { return isEntryIn(env, alias, CertificateEntries); });
 }
 
 // The key of an entry never crosses the boundary: signing and decryption reach it by alias.

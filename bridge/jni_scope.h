@@ -83,6 +83,47 @@ inline jstring toJavaString(JNIEnv* env, const char* ansiText) {
     return env->NewStringUTF(toJavaText(ansiText).c_str());
 }
 
+// toJavaStringArray makes a String[] of platform (ANSI) texts. Returns null if the VM cannot
+// make the array or an element. Each element's local reference goes as soon as it is stored,
+// so a long list stays within the VM's local reference capacity.
+inline jobjectArray toJavaStringArray(JNIEnv* env, const std::vector<std::string>& texts) {
+    jclass stringClass = env->FindClass("java/lang/String");
+    if (stringClass == nullptr) {
+        return nullptr;
+    }
+    jobjectArray array =
+            env->NewObjectArray(static_cast<jsize>(texts.size()), stringClass, nullptr);
+    for (size_t i = 0; array != nullptr && i < texts.size(); ++i) {
+        jstring element = toJavaString(env, texts[i].c_str());
+        if (element == nullptr) {
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), element);
+        env->DeleteLocalRef(element);
+    }
+    return array;
+}
+
+// toJavaByteArrays makes a byte[][] of `length` elements, the first ones from `elements` and
+// any past them null. Returns null if the VM cannot make the array or an element.
+inline jobjectArray toJavaByteArrays(JNIEnv* env, const std::vector<std::vector<BYTE>>& elements,
+                                     size_t length) {
+    jclass bytesClass = env->FindClass("[B");
+    if (bytesClass == nullptr) {
+        return nullptr;
+    }
+    jobjectArray array = env->NewObjectArray(static_cast<jsize>(length), bytesClass, nullptr);
+    for (size_t i = 0; array != nullptr && i < elements.size() && i < length; ++i) {
+        jbyteArray element = toJavaBytes(env, elements[i]);
+        if (element == nullptr) {
+            return nullptr;
+        }
+        env->SetObjectArrayElement(array, static_cast<jsize>(i), element);
+        env->DeleteLocalRef(element);
+    }
+    return array;
+}
+
 // neutralOnThrow runs a native method's body and answers the neutral result of its type if a
 // C++ exception (in practice std::bad_alloc) escapes, so that none ever reaches the VM.
 template <typename Result, typename Body>

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -14,8 +16,12 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <openssl/err.h>
+#include <openssl/x509.h>
+
 #include "platform/api.h"
 #include "platform/emu/cert_record.h"
+#include "platform/emu/der.h"
 #include "platform/emu/emulation.h"
 
 namespace emu {
@@ -431,4 +437,159 @@ BOOL CertDeleteCertificateFromStore(PCCERT_CONTEXT context) {
     }
     CertFreeCertificateContext(context);  // freed whether the delete worked or not
     return deleted;
+}
+
+namespace emu {
+
+namespace {
+
+constexpr DWORD kIssuerFlags = CERT_STORE_SIGNATURE_FLAG | CERT_STORE_TIME_VALIDITY_FLAG |
+                               CERT_STORE_REVOCATION_FLAG | CERT_STORE_NO_CRL_FLAG |
+                               CERT_STORE_NO_ISSUER_FLAG;
+
+bool sameBlob(const CRYPTOAPI_BLOB& a, const CRYPTOAPI_BLOB& b) {
+    return a.cbData == b.cbData &&
+           (a.cbData == 0 || std::memcmp(a.pbData, b.pbData, a.cbData) == 0);
+}
+
+const CERT_EXTENSION* findExtension(const CERT_INFO& info, const char* oid) {
+    for (DWORD i = 0; i < info.cExtension; ++i) {
+        if (std::strcmp(info.rgExtension[i].pszObjId, oid) == 0) {
+            return &info.rgExtension[i];
+        }
+    }
+    return nullptr;
+}
+
+// The key identifier of the authority key identifier extension, empty when there is none.
+std::vector<BYTE> authorityKeyId(const CERT_INFO& info) {
+    const CERT_EXTENSION* extension = findExtension(info, "2.5.29.35");
+    if (extension == nullptr) {
+        return {};
+    }
+    DerReader outer(extension->Value.pbData, extension->Value.pbData + extension->Value.cbData);
+    DerElement sequence;
+    if (!outer.read(kTagSequence, &sequence)) {
+        return {};
+    }
+    DerReader fields(sequence.content, sequence.content + sequence.contentLength);
+    DerElement keyId;
+    if (fields.peekTag() != 0x80 || !fields.readAny(&keyId)) {
+        return {};
+    }
+    return std::vector<BYTE>(keyId.content, keyId.content + keyId.contentLength);
+}
+
+std::vector<BYTE> subjectKeyId(const CERT_INFO& info) {
+    const CERT_EXTENSION* extension = findExtension(info, "2.5.29.14");
+    if (extension == nullptr) {
+        return {};
+    }
+    DerReader outer(extension->Value.pbData, extension->Value.pbData + extension->Value.cbData);
+    DerElement keyId;
+    if (!outer.read(kTagOctetString, &keyId)) {
+        return {};
+    }
+    return std::vector<BYTE>(keyId.content, keyId.content + keyId.contentLength);
+}
+
+// Whether `candidate` may have issued `subject`: its subject name is the subject's issuer name,
+// byte for byte, and where the subject names its issuer's key, that key.
+bool isIssuerOf(const CertRecord& candidate, const CertRecord& subject) {
+    if (!sameBlob(candidate.info.Subject, subject.info.Issuer)) {
+        return false;
+    }
+    const std::vector<BYTE> wanted = authorityKeyId(subject.info);
+    return wanted.empty() || subjectKeyId(candidate.info) == wanted;
+}
+
+bool signatureVerifies(const CertRecord& subject, const CertRecord& issuer) {
+    const BYTE* subjectBytes = subject.encoded.data();
+    const BYTE* issuerBytes = issuer.encoded.data();
+    std::unique_ptr<X509, decltype(&X509_free)> subjectCert(
+            d2i_X509(nullptr, &subjectBytes, static_cast<long>(subject.encoded.size())), X509_free);
+    std::unique_ptr<X509, decltype(&X509_free)> issuerCert(
+            d2i_X509(nullptr, &issuerBytes, static_cast<long>(issuer.encoded.size())), X509_free);
+    if (!subjectCert || !issuerCert) {
+        return false;
+    }
+    EVP_PKEY* key = X509_get0_pubkey(issuerCert.get());
+    const bool verified = key != nullptr && X509_verify(subjectCert.get(), key) == 1;
+    ERR_clear_error();
+    return verified;
+}
+
+std::uint64_t ticksOf(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+bool isTimeValidNow(const CERT_INFO& info) {
+    constexpr std::uint64_t kTicksTo1970 = 116444736000000000ull;
+    const std::uint64_t now =
+            kTicksTo1970 + static_cast<std::uint64_t>(std::time(nullptr)) * 10000000ull;
+    return ticksOf(info.NotBefore) <= now && now <= ticksOf(info.NotAfter);
+}
+
+}  // namespace
+
+}  // namespace emu
+
+// A check asked for in `flags` that passes clears its bit; one that fails leaves it set, and
+// the issuer still comes back, as on the platform.
+PCCERT_CONTEXT CertGetIssuerCertificateFromStore(HCERTSTORE store, PCCERT_CONTEXT subject,
+                                                 PCCERT_CONTEXT previousIssuer, DWORD* flags) {
+    if (store == nullptr || subject == nullptr || flags == nullptr ||
+        (*flags & ~emu::kIssuerFlags) != 0) {
+        CertFreeCertificateContext(previousIssuer);
+        SetLastError(static_cast<DWORD>(E_INVALIDARG));
+        return nullptr;
+    }
+    StoreState* state = emu::stateOf(store);
+    const CertRecord* subjectRecord = emu::recordOf(subject);
+    const bool selfSigned = emu::isIssuerOf(*subjectRecord, *subjectRecord);
+    CertRecord* found = nullptr;
+    bool holdsSubject = false;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        emu::loadEntries(state);
+        size_t next = 0;
+        if (previousIssuer != nullptr && emu::recordOf(previousIssuer)->store == state) {
+            next = emu::recordOf(previousIssuer)->storeIndex + 1;
+        }
+        for (size_t i = 0; i < state->entries.size(); ++i) {
+            const CertRecord* entry = state->entries[i];
+            if (entry == nullptr) {
+                continue;
+            }
+            holdsSubject = holdsSubject || entry->thumbprint == subjectRecord->thumbprint;
+            if (!selfSigned && found == nullptr && i >= next &&
+                emu::isIssuerOf(*entry, *subjectRecord)) {
+                found = state->entries[i];
+            }
+        }
+        if (found != nullptr) {
+            found->references.fetch_add(1);
+            emu::countCertificate(1);
+        }
+    }
+    CertFreeCertificateContext(previousIssuer);
+    if (found == nullptr) {
+        if ((*flags & (CERT_STORE_SIGNATURE_FLAG | CERT_STORE_REVOCATION_FLAG)) != 0) {
+            *flags |= CERT_STORE_NO_ISSUER_FLAG;
+        }
+        SetLastError(static_cast<DWORD>(selfSigned && holdsSubject ? CRYPT_E_SELF_SIGNED
+                                                                   : CRYPT_E_NOT_FOUND));
+        return nullptr;
+    }
+    if ((*flags & CERT_STORE_SIGNATURE_FLAG) != 0 &&
+        emu::signatureVerifies(*subjectRecord, *found)) {
+        *flags &= ~CERT_STORE_SIGNATURE_FLAG;
+    }
+    if ((*flags & CERT_STORE_TIME_VALIDITY_FLAG) != 0 && emu::isTimeValidNow(subjectRecord->info)) {
+        *flags &= ~CERT_STORE_TIME_VALIDITY_FLAG;
+    }
+    if ((*flags & CERT_STORE_REVOCATION_FLAG) != 0) {
+        *flags |= CERT_STORE_NO_CRL_FLAG;  // the emulation keeps no revocation lists
+    }
+    return &found->context;
 }
