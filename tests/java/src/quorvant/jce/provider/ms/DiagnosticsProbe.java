@@ -1,6 +1,6 @@
 package quorvant.jce.provider.ms;
 
-/** Reaches the library's failure report through a test-only native library. */
+/** A test-only native library: the failure report, and store content set up for tests. */
 final class DiagnosticsProbe {
   static {
     System.load(System.getProperty("brisvander.probe.library"));
@@ -9,4 +9,6 @@ final class DiagnosticsProbe {
   private DiagnosticsProbe() {}
 
   static native void report(String message, int lastError, boolean withSystemMessage);
+
+  static native boolean addCertificate(String storeName, byte[] encoded);
 }
