@@ -2,6 +2,7 @@
 
 #include "tests/jnihost/host.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -62,11 +63,14 @@ std::vector<BYTE> readFixture(const std::string& relativePath) {
 }
 
 StoreHandle openStore(Store store) {
-    if (store == Store::Personal) {
-        return StoreHandle(CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                         CERT_SYSTEM_STORE_CURRENT_USER, L"MY"));
+    if (store == Store::AddressBook) {
+        return StoreHandle(CertOpenSystemStoreA(0, "AddressBook"));
     }
-    return StoreHandle(CertOpenSystemStoreA(0, "AddressBook"));
+    const WCHAR* name = store == Store::Personal      ? L"MY"
+                        : store == Store::Authorities ? L"CA"
+                                                      : L"Root";
+    return StoreHandle(
+            CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER, name));
 }
 
 KeyProvider::KeyProvider(const std::string& container, const std::string& provider,
@@ -111,29 +115,52 @@ void HostTest::TearDown() {
 }
 
 void HostTest::emptyStore(Store store) {
+    removeMatching(store, [](PCCERT_CONTEXT) { return true; });
+}
+
+void HostTest::removeCertificates(Store store, const std::vector<const char*>& fixtures) {
+    std::vector<std::vector<BYTE>> encodings;
+    for (const char* fixture : fixtures) {
+        encodings.push_back(readFixture(fixture));
+    }
+    removeMatching(store, [&encodings](PCCERT_CONTEXT cert) {
+        const std::vector<BYTE> encoded(cert->pbCertEncoded,
+                                        cert->pbCertEncoded + cert->cbCertEncoded);
+        return std::find(encodings.begin(), encodings.end(), encoded) != encodings.end();
+    });
+}
+
+void HostTest::removeMatching(Store store, const std::function<bool(PCCERT_CONTEXT)>& matches) {
 #ifdef _WIN32
     // Wine 8 drops a deletion made through the system store once the handle closes; one made
     // through its registry store, which holds the current user's certificates, persists.
+    const WCHAR* names[] = {L"MY", L"AddressBook", L"CA", L"Root"};
     StoreHandle handle(CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0,
                                      CERT_SYSTEM_STORE_CURRENT_USER,
-                                     store == Store::Personal ? L"MY" : L"AddressBook"));
+                                     names[static_cast<int>(store)]));
 #else
     StoreHandle handle(openStore(store));
 #endif
     ASSERT_TRUE(handle) << "cannot open the store, " << lastErrorText();
     // Each delete frees the context and changes the store, so every round starts over.
-    for (;;) {
-        CertContext cert(CertEnumCertificatesInStore(handle.get(), nullptr));
-        if (!cert) {
-            break;
+    for (bool deleted = true; deleted;) {
+        deleted = false;
+        CertContext cert;
+        while (nextCertificate(handle.get(), cert)) {
+            if (matches(cert.get())) {
+                ASSERT_TRUE(CertDeleteCertificateFromStore(cert.release())) << lastErrorText();
+                deleted = true;
+                break;
+            }
         }
-        ASSERT_TRUE(CertDeleteCertificateFromStore(cert.release())) << lastErrorText();
     }
 }
 
 void HostTest::addCertificate(Store store, const char* fixture,
                               const CRYPT_KEY_PROV_INFO* keyProvider) {
-    const std::vector<BYTE> encoded = readFixture(std::string("alias/") + fixture);
+    const std::string path(fixture);
+    const std::vector<BYTE> encoded =
+            readFixture(path.find('/') == std::string::npos ? "alias/" + path : path);
     ASSERT_FALSE(encoded.empty()) << "cannot read " << fixture;
     CertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
                                                   static_cast<DWORD>(encoded.size())));

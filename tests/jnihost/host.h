@@ -2,6 +2,7 @@
 // fresh stores and a fresh fake JNIEnv, and helpers that set up stores through the platform.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,8 @@ std::vector<BYTE> readFixture(const std::string& relativePath);
 // cleanBooks succeeds when `env` saw every JNI rule kept; otherwise it lists what broke.
 ::testing::AssertionResult cleanBooks(const FakeJni& env);
 
-// The two stores that hold entries, opened with the calls the library itself uses.
-enum class Store { Personal, AddressBook };
+// The stores of the key store and of chains, opened with the calls the library itself uses.
+enum class Store { Personal, AddressBook, Authorities, Roots };
 StoreHandle openStore(Store store);
 
 // The fixture of a scenario that calls the library. Each test starts with "MY" and
@@ -41,7 +42,8 @@ protected:
     const Natives& natives() const { return hostModule()->natives(); }
     JNIEnv* env() { return jni_.env(); }
 
-    // addCertificate puts the certificate of `fixture` into `store`, replacing an earlier copy,
+    // addCertificate puts the certificate of `fixture` (a file of alias/, or a path under the
+    // fixture folder such as "chain/leaf.der") into `store`, replacing an earlier copy,
     // with `keyProvider` as its key-provider information when not null.
     void addCertificate(Store store, const char* fixture,
                         const CRYPT_KEY_PROV_INFO* keyProvider = nullptr);
@@ -49,6 +51,9 @@ protected:
     // removes it again.
     void createContainer(const std::string& name);
     void deleteContainer(std::string name);  // a copy: `name` may be an element of the list
+    // removeCertificates deletes the certificates of these fixtures (paths under the fixture
+    // folder) from `store`, for stores that tests do not empty, such as "CA" and "Root".
+    void removeCertificates(Store store, const std::vector<const char*>& fixtures);
     // injectFault adds a line to the emulation's fault file (Linux only).
     void injectFault(const std::string& line);
     // uniqueName gives a name no other test of this run uses, for key containers.
@@ -58,6 +63,7 @@ protected:
 
 private:
     void emptyStore(Store store);
+    void removeMatching(Store store, const std::function<bool(PCCERT_CONTEXT)>& matches);
 
     std::string home_;
     std::vector<std::string> containers_;
