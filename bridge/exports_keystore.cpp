@@ -10,6 +10,7 @@
 #include "bridge/jni_scope.h"
 #include "keystore/read.h"
 #include "keystore/resolve.h"
+#include "keystore/write.h"
 
 namespace {
 
@@ -87,10 +88,26 @@ jboolean isEntryIn(JNIEnv* env, jstring aliasText, EntryScope scope) {
     return resolveJavaAlias(env, aliasText, scope, &length) ? JNI_TRUE : JNI_FALSE;
 }
 
+jboolean setCertificateEntry(JNIEnv* env, jbyteArray encodedArray) {
+    JavaBytes encoded(env, encodedArray);
+    if (!encoded) {
+        return JNI_FALSE;
+    }
+    return addCertificateEntry(encoded.data(), encoded.size()) ? JNI_TRUE : JNI_FALSE;
+}
+
+jboolean deleteEntry(JNIEnv* env, jstring aliasText) {
+    JavaChars alias(env, aliasText);
+    if (!alias) {
+        return JNI_FALSE;
+    }
+    return deleteEntryByAlias(alias.c_str()) ? JNI_TRUE : JNI_FALSE;
+}
+
 }  // namespace
 
-// TODO(brisvander): the write side fills in the bodies that answer their neutral result below;
-// until then they open no store.
+// TODO(brisvander): key entry installation fills in setKeyEntry below once the private key
+// blob and the key container exist; until then it opens no store.
 
 extern "C" JNIEXPORT void JNICALL
 Java_quorvant_jce_provider_ms_Brisvander_printString(JNIEnv* env, jclass, jstring text) {
@@ -149,12 +166,12 @@ extern "C" JNIEXPORT jboolean JNICALL Java_quorvant_jce_provider_ms_Brisvander_s
     return JNI_FALSE;
 }
 
-extern "C" JNIEXPORT jboolean JNICALL
-Java_quorvant_jce_provider_ms_Brisvander_setCertificateEntry(JNIEnv*, jclass, jbyteArray) {
-    return JNI_FALSE;
+extern "C" JNIEXPORT jboolean JNICALL Java_quorvant_jce_provider_ms_Brisvander_setCertificateEntry(
+        JNIEnv* env, jclass, jbyteArray encoded) {
+    return neutralOnThrow<jboolean>([&] { return setCertificateEntry(env, encoded); });
 }
 
 extern "C" JNIEXPORT jboolean JNICALL
-Java_quorvant_jce_provider_ms_Brisvander_deleteEntry(JNIEnv*, jclass, jstring) {
-    return JNI_FALSE;
+Java_quorvant_jce_provider_ms_Brisvander_deleteEntry(JNIEnv* env, jclass, jstring alias) {
+    return neutralOnThrow<jboolean>([&] { return deleteEntry(env, alias); });
 }
