@@ -2,13 +2,20 @@
 
 #include <jni.h>
 
-// TODO(brisvander): signing and verification fill these in; until then they answer failure.
+#include "bridge/jni_scope.h"
+#include "crypto/sign.h"
+#include "crypto/verify.h"
+
 extern "C" JNIEXPORT jbyteArray JNICALL Java_quorvant_jce_provider_ms_MSSignatureJNI_sign(
-        JNIEnv*, jclass, jobjectArray, jbyteArray, jstring, jbyteArray) {
-    return nullptr;
+        JNIEnv* env, jclass, jobjectArray crtKeyInfo, jbyteArray alias, jstring digestName,
+        jbyteArray data) {
+    return neutralOnThrow<jbyteArray>(
+            [&] { return signData(env, crtKeyInfo, alias, digestName, data); });
 }
 
 extern "C" JNIEXPORT jboolean JNICALL Java_quorvant_jce_provider_ms_MSSignatureJNI_verify(
-        JNIEnv*, jclass, jbyteArray, jstring, jbyteArray, jbyteArray) {
-    return JNI_FALSE;
+        JNIEnv* env, jclass, jbyteArray publicKey, jstring digestName, jbyteArray signature,
+        jbyteArray data) {
+    return neutralOnThrow<jboolean>(
+            [&] { return verifySignature(env, publicKey, digestName, signature, data); });
 }

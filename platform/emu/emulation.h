@@ -19,6 +19,15 @@ std::string rootFolder();
 // line names a call and what it applies to, and may end with the last error to set, in hex:
 //   CertOpenStore MY [0x80070005]   opening the system store "MY" fails (either open call)
 //   CryptAcquireContextA verify     the verify-only context is unavailable
+//   CryptAcquireContextA NAME       the container NAME does not open, nor can it be made
+//   CryptImportKey                  every import of a key blob fails
+//   CryptImportPublicKeyInfo        every import of a public key fails
+//   CryptGetUserKey                 no key comes out of any slot
+//   CryptGetKeyParam                no key parameter can be read
+//   CryptCreateHash, CryptHashData  hashes cannot be made, or take no data
+//   CryptSignHashA query|sign       the size query (no buffer) or the signing itself fails
+//   CryptEncrypt query|encrypt      the size query (no buffer) or the encryption fails
+//   CryptDecrypt [0x80090005]       decryption fails, by default with NTE_FAIL
 //   FormatMessageA                  no system text for any code
 // Lines starting with '#' are comments. The file is read afresh by every call that checks it.
 constexpr const char* kFaultFileName = "emulation-faults";

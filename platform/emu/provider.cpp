@@ -138,6 +138,12 @@ BOOL CryptAcquireContextA(HCRYPTPROV* outProvider, LPCSTR container, LPCSTR prov
     }
     state->containerName =
             container != nullptr && *container != 0 ? container : emu::defaultContainerName();
+    DWORD error = 0;
+    if (emu::faultFor("CryptAcquireContextA", state->containerName,
+                      static_cast<DWORD>(NTE_BAD_KEYSET), &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
     const std::string path = emu::containerPath(state->containerName);
     const bool exists = access(path.c_str(), F_OK) == 0;
     if ((flags & CRYPT_DELETEKEYSET) != 0) {

@@ -1,11 +1,14 @@
 // The emulation's provider contexts, shared by the provider, key and hash code.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "platform/api.h"
+#include "platform/emu/rsa_key.h"
 
 namespace emu {
 
@@ -14,6 +17,10 @@ struct ProviderState {
     DWORD providerType = 0;
     bool verifyOnly = false;
     std::string containerName;  // as given; the file name folds its letter case
+    // A verify-only context keeps its key blobs here, by key spec, until it is released; a
+    // container keeps them in its file.
+    std::mutex slotsLock;
+    std::map<DWORD, SecretBytes> slots;
 };
 
 // findProvider answers the state behind a provider handle, or null for no live handle.

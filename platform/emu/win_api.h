@@ -275,5 +275,65 @@ constexpr HRESULT NTE_PROV_TYPE_NOT_DEF = static_cast<HRESULT>(0x80090017u);
 BOOL CryptAcquireContextA(HCRYPTPROV* outProvider, LPCSTR container, LPCSTR providerName,
                           DWORD providerType, DWORD flags);
 BOOL CryptReleaseContext(HCRYPTPROV provider, DWORD flags);
+
+// Algorithms, key blobs and key parameters.
+constexpr ALG_ID CALG_MD2 = 0x8001;
+constexpr ALG_ID CALG_MD4 = 0x8002;
+constexpr ALG_ID CALG_MD5 = 0x8003;
+constexpr ALG_ID CALG_SHA1 = 0x8004;
+constexpr ALG_ID CALG_RSA_SIGN = 0x2400;
+constexpr ALG_ID CALG_RSA_KEYX = 0xA400;
+constexpr BYTE PUBLICKEYBLOB = 0x6;
+constexpr BYTE PRIVATEKEYBLOB = 0x7;
+constexpr BYTE CUR_BLOB_VERSION = 0x02;
+constexpr DWORD CRYPT_EXPORTABLE = 0x00000001;
+constexpr DWORD CRYPT_OAEP = 0x00000040;
+constexpr DWORD KP_ALGID = 7;
+constexpr DWORD KP_BLOCKLEN = 8;
+constexpr DWORD KP_KEYLEN = 9;
+#define szOID_RSA_RSA "1.2.840.113549.1.1.1"
+constexpr HRESULT NTE_BAD_UID = static_cast<HRESULT>(0x80090001u);
+constexpr HRESULT NTE_BAD_HASH = static_cast<HRESULT>(0x80090002u);
+constexpr HRESULT NTE_BAD_TYPE = static_cast<HRESULT>(0x8009000Au);
+
+struct BLOBHEADER {
+    BYTE bType;
+    BYTE bVersion;
+    WORD reserved;
+    ALG_ID aiKeyAlg;
+};
+
+struct RSAPUBKEY {
+    DWORD magic;  // "RSA1" for a public key, "RSA2" for a private one
+    DWORD bitlen;
+    DWORD pubexp;
+};
+
+// Keys live in a provider context: imported for the call (verify-only context) or kept in the
+// context's container, one per slot.
+BOOL CryptImportKey(HCRYPTPROV provider, const BYTE* data, DWORD dataLength, HCRYPTKEY publicKey,
+                    DWORD flags, HCRYPTKEY* outKey);
+BOOL CryptImportPublicKeyInfo(HCRYPTPROV provider, DWORD encodingType, PCERT_PUBLIC_KEY_INFO info,
+                              HCRYPTKEY* outKey);
+BOOL CryptGetUserKey(HCRYPTPROV provider, DWORD keySpec, HCRYPTKEY* outKey);
+BOOL CryptGetKeyParam(HCRYPTKEY key, DWORD parameter, BYTE* data, DWORD* dataLength, DWORD flags);
 BOOL CryptDestroyKey(HCRYPTKEY key);
+
+// Hashes, and RSA signatures (PKCS #1 v1.5) over them, least significant byte first.
+BOOL CryptCreateHash(HCRYPTPROV provider, ALG_ID algorithm, HCRYPTKEY key, DWORD flags,
+                     HCRYPTHASH* outHash);
+BOOL CryptHashData(HCRYPTHASH hash, const BYTE* data, DWORD dataLength, DWORD flags);
+BOOL CryptSignHashA(HCRYPTHASH hash, DWORD keySpec, LPCSTR description, DWORD flags,
+                    BYTE* signature, DWORD* signatureLength);
+BOOL CryptVerifySignatureA(HCRYPTHASH hash, const BYTE* signature, DWORD signatureLength,
+                           HCRYPTKEY publicKey, LPCSTR description, DWORD flags);
 BOOL CryptDestroyHash(HCRYPTHASH hash);
+
+// RSA encryption with PKCS #1 v1.5 padding; cipher texts least significant byte first.
+BOOL CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, BOOL final, DWORD flags, BYTE* data,
+                  DWORD* dataLength, DWORD bufferLength);
+BOOL CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, BOOL final, DWORD flags, BYTE* data,
+                  DWORD* dataLength);
+
+// Zeroes memory in a way the compiler keeps, for buffers that held secrets.
+void* SecureZeroMemory(void* memory, size_t length);
