@@ -88,6 +88,11 @@ jboolean isEntryIn(JNIEnv* env, jstring aliasText, EntryScope scope) {
     return resolveJavaAlias(env, aliasText, scope, &length) ? JNI_TRUE : JNI_FALSE;
 }
 
+// The second argument, whatever it holds, is never read.
+jboolean setKeyEntry(JNIEnv* env, jobjectArray crtKeyInfo, jobjectArray chain) {
+    return installKeyEntry(env, crtKeyInfo, chain) ? JNI_TRUE : JNI_FALSE;
+}
+
 jboolean setCertificateEntry(JNIEnv* env, jbyteArray encodedArray) {
     JavaBytes encoded(env, encodedArray);
     if (!encoded) {
@@ -105,9 +110,6 @@ jboolean deleteEntry(JNIEnv* env, jstring aliasText) {
 }
 
 }  // namespace
-
-// TODO(brisvander): key entry installation fills in setKeyEntry below once the private key
-// blob and the key container exist; until then it opens no store.
 
 extern "C" JNIEXPORT void JNICALL
 Java_quorvant_jce_provider_ms_Brisvander_printString(JNIEnv* env, jclass, jstring text) {
@@ -162,8 +164,8 @@ extern "C" JNIEXPORT jobject JNICALL Java_quorvant_jce_provider_ms_Brisvander_ge
 }
 
 extern "C" JNIEXPORT jboolean JNICALL Java_quorvant_jce_provider_ms_Brisvander_setKeyEntry(
-        JNIEnv*, jclass, jobjectArray, jobject, jobjectArray) {
-    return JNI_FALSE;
+        JNIEnv* env, jclass, jobjectArray crtKeyInfo, jobject, jobjectArray chain) {
+    return neutralOnThrow<jboolean>([&] { return setKeyEntry(env, crtKeyInfo, chain); });
 }
 
 extern "C" JNIEXPORT jboolean JNICALL Java_quorvant_jce_provider_ms_Brisvander_setCertificateEntry(
