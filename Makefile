@@ -21,8 +21,10 @@ $(addprefix build-,$(PRESETS)): build-%: deps
 test: build
 	ctest --preset native
 
+# The demo runs on an emulated store of its own, made afresh each time.
 demo: build
-	$(JAVA) -Dbrisvander.library=build/native/libBrisvander.so \
+	rm -rf build/demo-store
+	BRISVANDER_HOME=$(CURDIR)/build/demo-store $(JAVA) -Dbrisvander.library=build/native/libBrisvander.so \
 		-cp build/java/brisvander.jar:build/java/brisvander-demo.jar \
 		quorvant.jce.provider.ms.demo.Demo
 
