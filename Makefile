@@ -21,12 +21,13 @@ $(addprefix build-,$(PRESETS)): build-%: deps
 test: build
 	ctest --preset native
 
-# The demo runs on an emulated store of its own, made afresh each time.
+# The demo runs on an emulated store of its own, made afresh each time and removed after.
 demo: build
 	rm -rf build/demo-store
 	BRISVANDER_HOME=$(CURDIR)/build/demo-store $(JAVA) -Dbrisvander.library=build/native/libBrisvander.so \
 		-cp build/java/brisvander.jar:build/java/brisvander-demo.jar \
 		quorvant.jce.provider.ms.demo.Demo
+	rm -rf build/demo-store
 
 clean:
 	rm -rf build
