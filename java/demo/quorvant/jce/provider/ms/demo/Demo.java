@@ -54,6 +54,17 @@ public final class Demo {
     store.setKeyEntry(alias, fresh.getPrivateKey(), null, fresh.getCertificateChain());
     step("Installed it as key entry \"" + alias + "\" in " + BrisvanderProvider.KEY_STORE);
 
+    keytool("-genkeypair", "-keyalg", "RSA", "-keysize", "2048", "-alias", "contact",
+        "-dname", "CN=Demo Contact", "-validity", "2", "-storetype", "PKCS12",
+        "-keystore", file.toString(), "-storepass", new String(PASSWORD));
+    try (InputStream in = Files.newInputStream(file)) {
+      pkcs12.load(in, PASSWORD);
+    }
+    X509Certificate contact = (X509Certificate) pkcs12.getCertificate("contact");
+    String contactAlias = platformAlias(contact);
+    store.setCertificateEntry(contactAlias, contact);
+    step("Added a certificate entry \"" + contactAlias + "\" (a contact's certificate only)");
+
     for (String each : Collections.list(store.aliases())) {
       step("Listed: " + each + (store.isKeyEntry(each) ? " (key entry, chain of "
           + store.getCertificateChain(each).length + ")" : " (certificate entry)"));
@@ -80,10 +91,11 @@ public final class Demo {
         "Encrypted by the JDK's SunJCE, decrypted with the key entry: \"" + plain + "\"");
 
     store.deleteEntry(alias);
+    store.deleteEntry(contactAlias);
     Files.delete(file);
     Files.delete(folder);
-    check(!store.containsAlias(alias), "Cleaned up: entry deleted, " + store.size()
-        + " entries left, key file removed");
+    check(!store.containsAlias(alias) && !store.containsAlias(contactAlias),
+        "Cleaned up: both entries deleted, " + store.size() + " entries left, key file removed");
     System.out.println("All steps done.");
   }
 
