@@ -238,23 +238,9 @@ class CryptoTest {
   @ParameterizedTest(name = "{0}")
   @MethodSource("printedCases")
   void printsExactly(String probeCase, String stdout, String stderr) throws Exception {
-    Process child =
-        new ProcessBuilder(
-                List.of(
-                    Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                    "-Xcheck:jni",
-                    "-Dbrisvander.library=" + System.getProperty("brisvander.library"),
-                    "-cp",
-                    System.getProperty("brisvander.test.classpath"),
-                    CryptoOutputProbe.class.getName(),
-                    probeCase))
-            .start();
-    child.getOutputStream().close();
-    byte[] out = child.getInputStream().readAllBytes();
-    byte[] err = child.getErrorStream().readAllBytes();
-    child.waitFor(60, TimeUnit.SECONDS);
-    assertEquals(stderr, new String(err, StandardCharsets.UTF_8));
-    assertEquals(stdout, new String(out, StandardCharsets.UTF_8));
-    assertEquals(0, child.exitValue());
+    ChildJvm.Output printed = ChildJvm.run(CryptoOutputProbe.class, probeCase);
+    assertEquals(stderr, new String(printed.stderr(), StandardCharsets.UTF_8));
+    assertEquals(stdout, new String(printed.stdout(), StandardCharsets.UTF_8));
+    assertEquals(0, printed.exitValue());
   }
 }

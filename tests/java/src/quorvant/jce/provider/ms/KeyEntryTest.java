@@ -217,17 +217,7 @@ class KeyEntryTest {
   }
 
   private static Process startChild(String... args) throws IOException {
-    List<String> command =
-        new ArrayList<>(
-            List.of(
-                Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                "-Dbrisvander.library=" + System.getProperty("brisvander.library"),
-                "-Dbrisvander.fixtures=" + FIXTURES,
-                "-cp",
-                System.getProperty("brisvander.test.classpath"),
-                KeyEntryTest.class.getName()));
-    command.addAll(Arrays.asList(args));
-    return new ProcessBuilder(command).redirectErrorStream(true).redirectOutput(ProcessBuilder.Redirect.DISCARD).start();
+    return ChildJvm.startDiscardingOutput(KeyEntryTest.class, args);
   }
 
   /** Every certificate file in the store folders reads back as an entry of its store. */

@@ -35,24 +35,10 @@ class NativeOutputTest {
   @ParameterizedTest(name = "{0}")
   @MethodSource("cases")
   void printsExactly(String probeCase, byte[] expected) throws Exception {
-    Process child =
-        new ProcessBuilder(
-                List.of(
-                    Paths.get(System.getProperty("java.home"), "bin", "java").toString(),
-                    "-Xcheck:jni",
-                    "-Dbrisvander.library=" + System.getProperty("brisvander.library"),
-                    "-Dbrisvander.probe.library=" + System.getProperty("brisvander.probe.library"),
-                    "-cp",
-                    System.getProperty("brisvander.test.classpath"),
-                    NativeOutputProbe.class.getName(),
-                    probeCase))
-            .start();
-    child.getOutputStream().close();
-    byte[] stdout = child.getInputStream().readAllBytes();
-    byte[] stderr = child.getErrorStream().readAllBytes();
-    child.waitFor(60, TimeUnit.SECONDS);
-    assertEquals("", new String(stderr, StandardCharsets.UTF_8), "nothing on standard error");
-    assertEquals(0, child.exitValue());
+    ChildJvm.Output printed = ChildJvm.run(NativeOutputProbe.class, probeCase);
+    byte[] stdout = printed.stdout();
+    assertEquals("", new String(printed.stderr(), StandardCharsets.UTF_8), "nothing on standard error");
+    assertEquals(0, printed.exitValue());
     assertArrayEquals(expected, stdout, () -> "stdout was " + Arrays.toString(stdout));
   }
 
