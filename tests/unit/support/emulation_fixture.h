@@ -11,6 +11,7 @@
 
 #include "platform/api.h"
 #include "platform/emu/emulation.h"
+#include "tests/unit/support/fixtures.h"
 
 class EmulationTest : public testing::Test {
 protected:
@@ -41,19 +42,8 @@ protected:
         std::fclose(file);
     }
 
-    static std::vector<BYTE> readFixture(const std::string& name) {
-        std::vector<BYTE> bytes;
-        FILE* file = std::fopen((std::string(BRISVANDER_FIXTURES "/alias/") + name).c_str(), "rb");
-        if (file != nullptr) {
-            bytes.resize(16384);
-            bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-            std::fclose(file);
-        }
-        return bytes;
-    }
-
     static PCCERT_CONTEXT createFixture(const std::string& name) {
-        const std::vector<BYTE> bytes = readFixture(name);
+        const std::vector<BYTE> bytes = readAliasFixture(name);
         return CertCreateCertificateContext(X509_ASN_ENCODING, bytes.data(),
                                             static_cast<DWORD>(bytes.size()));
     }

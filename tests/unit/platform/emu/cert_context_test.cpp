@@ -11,20 +11,9 @@
 #include <openssl/x509.h>
 
 #include "platform/api.h"
+#include "tests/unit/support/fixtures.h"
 
 namespace {
-
-std::vector<BYTE> readFixture(const std::string& name) {
-    std::vector<BYTE> bytes;
-    FILE* file = std::fopen((std::string(BRISVANDER_FIXTURES "/alias/") + name).c_str(), "rb");
-    if (file == nullptr) {
-        return bytes;
-    }
-    bytes.resize(8192);
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    std::fclose(file);
-    return bytes;
-}
 
 struct FreeContext {
     void operator()(const CERT_CONTEXT* context) const { CertFreeCertificateContext(context); }
@@ -41,7 +30,7 @@ TEST(CertCreateCertificateContext, DecodesWhatTheLibraryReads) {
     for (const char* name : {"plain-cn.der", "serial-high-bit.der", "serial-20-bytes.der",
                              "serial-zero.der", "len-long.der", "utf8-latin.der"}) {
         SCOPED_TRACE(name);
-        const std::vector<BYTE> bytes = readFixture(name);
+        const std::vector<BYTE> bytes = readAliasFixture(name);
         ASSERT_FALSE(bytes.empty());
         Context cert = create(bytes, bytes.size());
         ASSERT_TRUE(cert);
@@ -75,7 +64,7 @@ TEST(CertCreateCertificateContext, DecodesWhatTheLibraryReads) {
 }
 
 TEST(CertCreateCertificateContext, ReportsTheDecoderError) {
-    const std::vector<BYTE> bytes = readFixture("plain-cn.der");
+    const std::vector<BYTE> bytes = readAliasFixture("plain-cn.der");
     ASSERT_FALSE(bytes.empty());
     struct Case {
         const char* name;
@@ -100,7 +89,7 @@ TEST(CertCreateCertificateContext, ReportsTheDecoderError) {
 }
 
 TEST(CertCreateCertificateContext, AcceptsTrailingBytesOutsideTheCertificate) {
-    std::vector<BYTE> bytes = readFixture("plain-cn.der");
+    std::vector<BYTE> bytes = readAliasFixture("plain-cn.der");
     const size_t length = bytes.size();
     bytes.push_back(0);
     bytes.push_back(0);
@@ -110,7 +99,7 @@ TEST(CertCreateCertificateContext, AcceptsTrailingBytesOutsideTheCertificate) {
 }
 
 TEST(CertDuplicateCertificateContext, KeepsTheContextUntilTheLastFree) {
-    const std::vector<BYTE> bytes = readFixture("plain-cn.der");
+    const std::vector<BYTE> bytes = readAliasFixture("plain-cn.der");
     PCCERT_CONTEXT first = CertCreateCertificateContext(X509_ASN_ENCODING, bytes.data(),
                                                         static_cast<DWORD>(bytes.size()));
     ASSERT_NE(first, nullptr);
@@ -123,7 +112,7 @@ TEST(CertDuplicateCertificateContext, KeepsTheContextUntilTheLastFree) {
 }
 
 TEST(CertGetCertificateContextProperty, AnswersSizeMissingAndShortBuffer) {
-    const std::vector<BYTE> bytes = readFixture("plain-cn.der");
+    const std::vector<BYTE> bytes = readAliasFixture("plain-cn.der");
     Context cert = create(bytes, bytes.size());
     ASSERT_TRUE(cert);
     DWORD size = 99;
@@ -159,7 +148,7 @@ TEST(CertGetCertificateContextProperty, AnswersSizeMissingAndShortBuffer) {
 }
 
 TEST(CertSetCertificateContextProperty, KeyContextMustHaveItsOwnSize) {
-    const std::vector<BYTE> bytes = readFixture("plain-cn.der");
+    const std::vector<BYTE> bytes = readAliasFixture("plain-cn.der");
     Context cert = create(bytes, bytes.size());
     CERT_KEY_CONTEXT keyContext{12, 0, AT_KEYEXCHANGE};
     if (sizeof(CERT_KEY_CONTEXT) != 12) {

@@ -13,24 +13,13 @@
 #include "bridge/text.h"
 #include "keystore/alias.h"
 #include "platform/api.h"
+#include "tests/unit/support/fixtures.h"
 
 namespace {
 
 using Bytes = std::vector<BYTE>;
 
 constexpr DWORD kLibraryType = CERT_X500_NAME_STR | CERT_NAME_STR_SEMICOLON_FLAG;
-
-Bytes readFixture(const std::string& name) {
-    Bytes bytes;
-    FILE* file = std::fopen((std::string(BRISVANDER_FIXTURES "/alias/") + name).c_str(), "rb");
-    if (file == nullptr) {
-        return bytes;
-    }
-    bytes.resize(8192);
-    bytes.resize(std::fread(bytes.data(), 1, bytes.size(), file));
-    std::fclose(file);
-    return bytes;
-}
 
 // The tsv writes every byte outside 0x20-0x7E, and the backslash, as \xHH.
 std::string decodeEscapes(const std::string& escaped) {
@@ -63,7 +52,7 @@ TEST(CertNameToStrA, BuildsTheFixtureAliases) {
         const std::string file = line.substr(0, tab);
         SCOPED_TRACE(file);
         ++lineCount;
-        const Bytes bytes = readFixture(file);
+        const Bytes bytes = readAliasFixture(file);
         ASSERT_FALSE(bytes.empty());
         Context cert(CertCreateCertificateContext(X509_ASN_ENCODING, bytes.data(),
                                                   static_cast<DWORD>(bytes.size())));
