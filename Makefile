@@ -5,7 +5,7 @@
 PRESETS := native windows-x86 windows-x64
 JAVA ?= java
 
-.PHONY: all deps build test demo clean $(addprefix build-,$(PRESETS))
+.PHONY: all deps build test demo bench clean $(addprefix build-,$(PRESETS))
 
 all: build
 
@@ -28,6 +28,13 @@ demo: build
 		-cp build/java/brisvander.jar:build/java/brisvander-demo.jar \
 		quorvant.jce.provider.ms.demo.Demo
 	rm -rf build/demo-store
+
+# Benchmarks; results under build/bench.
+bench: build-native
+	cmake --build --preset native --target store_walk_bench
+	mkdir -p build/bench
+	build/native/benchmarks/store_walk_bench --benchmark_out=build/bench/store_walk.json \
+		--benchmark_out_format=json
 
 clean:
 	rm -rf build

@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build make g++ binutils pkg-config
     openjdk-17-jdk-headless junit5
-    libssl-dev nettle-dev libgtest-dev
+    libssl-dev nettle-dev libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     googletest wine64
 )
