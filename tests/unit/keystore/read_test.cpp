@@ -22,35 +22,6 @@ using Bytes = std::vector<BYTE>;
 
 class ReadSideTest : public EmulationTest {
 protected:
-    // Adds `encoded` to `storeName`; a key entry when `container` is given (the container is
-    // made unless `makeContainer` is false).
-    static void put(const char* storeName, const Bytes& encoded, const char* container = nullptr,
-                    bool makeContainer = true) {
-        StoreHandle store(openStore(storeName));
-        ASSERT_TRUE(store);
-        CertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
-                                                      static_cast<DWORD>(encoded.size())));
-        ASSERT_TRUE(cert);
-        if (container != nullptr) {
-            std::vector<WCHAR> name(container, container + std::strlen(container) + 1);
-            CRYPT_KEY_PROV_INFO info{};
-            info.pwszContainerName = name.data();
-            info.pwszProvName =
-                    const_cast<WCHAR*>(L"Microsoft Enhanced Cryptographic Provider v1.0");
-            info.dwProvType = PROV_RSA_FULL;
-            info.dwKeySpec = AT_KEYEXCHANGE;
-            ASSERT_TRUE(CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
-                                                          &info));
-            if (makeContainer) {
-                ProviderContext made;
-                CryptAcquireContextA(made.out(), container, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
-                                     CRYPT_NEWKEYSET);
-            }
-        }
-        ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), cert.get(),
-                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-    }
-
     static std::string aliasOf(const Bytes& encoded) {
         CertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
                                                       static_cast<DWORD>(encoded.size())));
@@ -72,10 +43,10 @@ TEST_F(ReadSideTest, ListsKeyEntriesFirstAndSkipsThoseWithoutContainer) {
     const Bytes both = makeCertificate("Both", key_.get(), "Both", key_.get(), 1);
     const Bytes bookOnly = makeCertificate("Book", key_.get(), "Book", key_.get(), 2);
     const Bytes orphan = makeCertificate("Orphan", key_.get(), "Orphan", key_.get(), 3);
-    put("AddressBook", both);
-    put("AddressBook", bookOnly);
-    put("MY", both, "c-both");
-    put("MY", orphan, "c-gone", false);  // its container never existed
+    putCertificate("AddressBook", both);
+    putCertificate("AddressBook", bookOnly);
+    putCertificate("MY", both, "c-both");
+    putCertificate("MY", orphan, "c-gone", false);  // its container never existed
 
     const std::vector<std::string> aliases = listAliases();
     ASSERT_EQ(3u, aliases.size());
@@ -97,7 +68,7 @@ TEST_F(ReadSideTest, ListsKeyEntriesFirstAndSkipsThoseWithoutContainer) {
 
 TEST_F(ReadSideTest, ComparesAliasesExactly) {
     const Bytes cert = makeCertificate("Alice Example", key_.get(), "Alice Example", key_.get(), 5);
-    put("AddressBook", cert);
+    putCertificate("AddressBook", cert);
     ASSERT_EQ("CN=Alice Example,05", aliasOf(cert));
     for (const char* near : {"cn=Alice Example,05", "CN=Alice Example,5", "CN=Alice Example, 05",
                              "CN=Alice  Example,05", "CN=Alice Example,0005", ""}) {
@@ -114,7 +85,7 @@ TEST_F(ReadSideTest, ComparesAliasesExactly) {
 // A non-ASCII issuer crosses to Java as modified UTF-8 and is found again in that form.
 TEST_F(ReadSideTest, FindsANonAsciiAliasInItsJavaForm) {
     const Bytes cert = makeCertificate("Caf\xC3\xA9", key_.get(), "Caf\xC3\xA9", key_.get(), 9);
-    put("AddressBook", cert);
+    putCertificate("AddressBook", cert);
     EXPECT_EQ("CN=Caf\xE9,09", aliasOf(cert));
     EXPECT_TRUE(containsEntryAlias("CN=Caf\xC3\xA9,09"));
     EXPECT_FALSE(containsEntryAlias("CN=Caf\xE9,09"));
@@ -130,9 +101,9 @@ TEST_F(ReadSideTest, BuildsChainsThroughCaAndOneRootStep) {
     const Bytes leaf = makeCertificate("Leaf", key_.get(), "Middle", middleKey.get(), 103);
     const Bytes lone = makeCertificate("Lone", key_.get(), "Lone", key_.get(), 104);
     const Bytes rooted = makeCertificate("Rooted", key_.get(), "Root", rootKey.get(), 105);
-    put("Root", root);
-    put("CA", top);
-    put("CA", middle);
+    putCertificate("Root", root);
+    putCertificate("CA", top);
+    putCertificate("CA", middle);
     struct Case {
         const char* name;
         const Bytes& cert;
@@ -155,8 +126,8 @@ TEST_F(ReadSideTest, BuildsChainsThroughCaAndOneRootStep) {
 TEST_F(ReadSideTest, ChainsEndSafelyOnLoopsAndAtTen) {
     const TestKey keyA = makeTestKey();
     const TestKey keyB = makeTestKey();
-    put("CA", makeCertificate("Loop A", keyA.get(), "Loop B", keyB.get(), 200));
-    put("CA", makeCertificate("Loop B", keyB.get(), "Loop A", keyA.get(), 201));
+    putCertificate("CA", makeCertificate("Loop A", keyA.get(), "Loop B", keyB.get(), 200));
+    putCertificate("CA", makeCertificate("Loop B", keyB.get(), "Loop A", keyA.get(), 201));
     const Bytes intoLoop = makeCertificate("Into Loop", key_.get(), "Loop A", keyA.get(), 202);
     std::vector<Bytes> chain;
     ASSERT_TRUE(
@@ -169,10 +140,10 @@ TEST_F(ReadSideTest, ChainsEndSafelyOnLoopsAndAtTen) {
         keys.push_back(makeTestKey());
     }
     for (int level = 1; level <= 12; ++level) {
-        put("CA",
-            makeCertificate("Level " + std::to_string(level), keys[level].get(),
-                            "Level " + std::to_string(level + 1),
-                            level < 12 ? keys[level + 1].get() : keys[level].get(), 300 + level));
+        putCertificate("CA", makeCertificate("Level " + std::to_string(level), keys[level].get(),
+                                             "Level " + std::to_string(level + 1),
+                                             level < 12 ? keys[level + 1].get() : keys[level].get(),
+                                             300 + level));
     }
     const Bytes deep = makeCertificate("Deep", keys[0].get(), "Level 1", keys[1].get(), 299);
     ASSERT_TRUE(buildCertificateChain(deep.data(), static_cast<DWORD>(deep.size()), &chain));
@@ -194,7 +165,8 @@ TEST_F(ReadSideTest, ExportsEveryCertificateOfAnyStore) {
     StoreExport exported;
     EXPECT_FALSE(exportStore("Made Up", &exported)) << "an empty store exports nothing";
     for (long serial = 1; serial <= 3; ++serial) {
-        put("Made Up", makeCertificate("Export", key_.get(), "Export", key_.get(), serial));
+        putCertificate("Made Up",
+                       makeCertificate("Export", key_.get(), "Export", key_.get(), serial));
     }
     ASSERT_TRUE(exportStore("made up", &exported));
     EXPECT_EQ(3u, exported.count);
@@ -203,7 +175,7 @@ TEST_F(ReadSideTest, ExportsEveryCertificateOfAnyStore) {
 
 TEST_F(ReadSideTest, LookupsFindNothingWhenMyDoesNotOpen) {
     const Bytes cert = makeCertificate("Book", key_.get(), "Book", key_.get(), 1);
-    put("AddressBook", cert);
+    putCertificate("AddressBook", cert);
     writeFaults("CertOpenStore MY\n");
     EXPECT_EQ(0, countEntries());
     EXPECT_EQ(1u, listAliases().size());

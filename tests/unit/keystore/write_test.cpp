@@ -21,29 +21,6 @@ using Bytes = std::vector<BYTE>;
 
 class WriteSideTest : public EmulationTest {
 protected:
-    // Makes `encoded` a key entry of "MY" under the container `container`, made when `make`.
-    static void putKeyEntry(const Bytes& encoded, const char* container, bool make = true) {
-        StoreHandle store(openStore("MY"));
-        CertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
-                                                      static_cast<DWORD>(encoded.size())));
-        ASSERT_TRUE(store && cert);
-        std::vector<WCHAR> name(container, container + std::strlen(container) + 1);
-        CRYPT_KEY_PROV_INFO info{};
-        info.pwszContainerName = name.data();
-        info.pwszProvName = const_cast<WCHAR*>(L"Microsoft Enhanced Cryptographic Provider v1.0");
-        info.dwProvType = PROV_RSA_FULL;
-        info.dwKeySpec = AT_KEYEXCHANGE;
-        ASSERT_TRUE(CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
-                                                      &info));
-        if (make) {
-            ProviderContext made;
-            ASSERT_TRUE(CryptAcquireContextA(made.out(), container, MS_ENHANCED_PROV_A,
-                                             PROV_RSA_FULL, CRYPT_NEWKEYSET));
-        }
-        ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), cert.get(),
-                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-    }
-
     static bool resolves(const std::string& alias, EntryScope scope) {
         BYTE* raw = nullptr;
         DWORD length = 0;
@@ -78,7 +55,7 @@ TEST_F(WriteSideTest, BytesThatAreNoCertificateChangeNothing) {
 
 TEST_F(WriteSideTest, DeletesTheCertificateEntryFirstThenTheKeyEntry) {
     const Bytes cert = makeCertificate("Twice", key_.get(), "Twice", key_.get(), 7);
-    ASSERT_NO_FATAL_FAILURE(putKeyEntry(cert, "twice-container"));
+    ASSERT_NO_FATAL_FAILURE(putCertificate("MY", cert, "twice-container"));
     ASSERT_TRUE(addCertificateEntry(cert.data(), static_cast<DWORD>(cert.size())));
     ASSERT_EQ(2u, listAliases().size());
 
@@ -96,7 +73,7 @@ TEST_F(WriteSideTest, DeletesTheCertificateEntryFirstThenTheKeyEntry) {
 
 TEST_F(WriteSideTest, KeepsWhatNoEntryNames) {
     const Bytes orphan = makeCertificate("Orphan", key_.get(), "Orphan", key_.get(), 3);
-    ASSERT_NO_FATAL_FAILURE(putKeyEntry(orphan, "never-made", false));
+    ASSERT_NO_FATAL_FAILURE(putCertificate("MY", orphan, "never-made", false));
     const Bytes other = makeCertificate("Other", key_.get(), "Other", key_.get(), 4);
     ASSERT_TRUE(addCertificateEntry(other.data(), static_cast<DWORD>(other.size())));
     for (const char* alias : {"CN=Orphan,03", "CN=other,04", "CN=Other,4", ""}) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "platform/api.h"
 #include "platform/emu/emulation.h"
+#include "platform/handles.h"
 #include "tests/unit/support/fixtures.h"
 
 class EmulationTest : public testing::Test {
@@ -46,6 +48,34 @@ protected:
         const std::vector<BYTE> bytes = readAliasFixture(name);
         return CertCreateCertificateContext(X509_ASN_ENCODING, bytes.data(),
                                             static_cast<DWORD>(bytes.size()));
+    }
+
+    // putCertificate adds `encoded` to the store `storeName`, replacing a copy; a key entry's
+    // certificate when `container` is given, whose container is made when `makeContainer`.
+    static void putCertificate(const char* storeName, const std::vector<BYTE>& encoded,
+                               const char* container = nullptr, bool makeContainer = true) {
+        StoreHandle store(CertOpenSystemStoreA(0, storeName));
+        CertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
+                                                      static_cast<DWORD>(encoded.size())));
+        ASSERT_TRUE(store && cert);
+        if (container != nullptr) {
+            std::vector<WCHAR> name(container, container + std::strlen(container) + 1);
+            CRYPT_KEY_PROV_INFO info{};
+            info.pwszContainerName = name.data();
+            info.pwszProvName =
+                    const_cast<WCHAR*>(L"Microsoft Enhanced Cryptographic Provider v1.0");
+            info.dwProvType = PROV_RSA_FULL;
+            info.dwKeySpec = AT_KEYEXCHANGE;
+            ASSERT_TRUE(CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                                          &info));
+            if (makeContainer) {
+                ProviderContext made;
+                ASSERT_TRUE(CryptAcquireContextA(made.out(), container, MS_ENHANCED_PROV_A,
+                                                 PROV_RSA_FULL, CRYPT_NEWKEYSET));
+            }
+        }
+        ASSERT_TRUE(CertAddCertificateContextToStore(store.get(), cert.get(),
+                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
     }
 
 private:
