@@ -339,18 +339,42 @@ BOOL CryptDestroyKey(HCRYPTKEY key) {
     return TRUE;
 }
 
+namespace emu {
+
+namespace {
+
+// findCipherKey checks what CryptEncrypt and CryptDecrypt take alike and answers the key, or
+// null with the last error set: a live key and a length, no hash, no flags (OAEP is not
+// emulated).
+std::shared_ptr<const RsaKey> findCipherKey(HCRYPTKEY key, HCRYPTHASH hash, DWORD flags,
+                                            const DWORD* dataLength) {
+    std::shared_ptr<const RsaKey> found = findKey(key);
+    if (found == nullptr || dataLength == nullptr) {
+        failWith(static_cast<HRESULT>(ERROR_INVALID_PARAMETER));
+        return nullptr;
+    }
+    if (hash != 0) {
+        failWith(NTE_BAD_HASH);
+        return nullptr;
+    }
+    if (flags != 0) {
+        failWith(NTE_BAD_FLAGS);
+        return nullptr;
+    }
+    return found;
+}
+
+}  // namespace
+
+}  // namespace emu
+
 BOOL CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, BOOL isFinal, DWORD flags, BYTE* data,
                   DWORD* dataLength, DWORD bufferLength) {
     (void)isFinal;  // an RSA block is always the last one
-    const std::shared_ptr<const emu::RsaKey> found = emu::findKey(key);
-    if (found == nullptr || dataLength == nullptr) {
-        return emu::failWith(static_cast<HRESULT>(ERROR_INVALID_PARAMETER));
-    }
-    if (hash != 0) {
-        return emu::failWith(NTE_BAD_HASH);
-    }
-    if (flags != 0) {
-        return emu::failWith(NTE_BAD_FLAGS);  // OAEP is not emulated
+    const std::shared_ptr<const emu::RsaKey> found =
+            emu::findCipherKey(key, hash, flags, dataLength);
+    if (found == nullptr) {
+        return FALSE;
     }
     const DWORD modulusLength = static_cast<DWORD>(found->modulusLength());
     if (emu::failsByFault("CryptEncrypt", data == nullptr ? "query" : "encrypt", NTE_BAD_KEY)) {
@@ -378,15 +402,10 @@ BOOL CryptEncrypt(HCRYPTKEY key, HCRYPTHASH hash, BOOL isFinal, DWORD flags, BYT
 BOOL CryptDecrypt(HCRYPTKEY key, HCRYPTHASH hash, BOOL isFinal, DWORD flags, BYTE* data,
                   DWORD* dataLength) {
     (void)isFinal;
-    const std::shared_ptr<const emu::RsaKey> found = emu::findKey(key);
-    if (found == nullptr || dataLength == nullptr) {
-        return emu::failWith(static_cast<HRESULT>(ERROR_INVALID_PARAMETER));
-    }
-    if (hash != 0) {
-        return emu::failWith(NTE_BAD_HASH);
-    }
-    if (flags != 0) {
-        return emu::failWith(NTE_BAD_FLAGS);
+    const std::shared_ptr<const emu::RsaKey> found =
+            emu::findCipherKey(key, hash, flags, dataLength);
+    if (found == nullptr) {
+        return FALSE;
     }
     if (!found->hasPrivate) {
         return emu::failWith(NTE_BAD_KEY);
