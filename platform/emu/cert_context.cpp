@@ -69,7 +69,7 @@ bool readTime(emu::DerReader* reader, FILETIME* out, HRESULT* error) {
     return true;
 }
 
-bool readExtensions(const emu::DerElement& wrapper, CertRecord* record, HRESULT* error) {
+bool readExtensions(const emu::DerElement& wrapper, CertificateData* record, HRESULT* error) {
     emu::DerReader outer(wrapper.content, wrapper.content + wrapper.contentLength);
     emu::DerElement list;
     if (!outer.read(emu::kTagSequence, &list)) {
@@ -118,7 +118,7 @@ bool readExtensions(const emu::DerElement& wrapper, CertRecord* record, HRESULT*
 // Fills the record's CERT_INFO from its encoding; on failure returns the decoder's error.
 // A truncation inside the signed part is an unexpected end of data; an element that overruns
 // the part after it is corrupt, as the platform's decoder reports them.
-HRESULT decodeCertificate(CertRecord* record) {
+HRESULT decodeCertificate(CertificateData* record) {
     const BYTE* begin = record->encoded.data();
     emu::DerReader top(begin, begin + record->encoded.size());
     emu::DerElement certificate;
@@ -243,20 +243,15 @@ HRESULT decodeCertificate(CertRecord* record) {
     return 0;
 }
 
-void linkRecord(CertRecord* record) {
-    CERT_INFO& info = record->info;
-    info.SignatureAlgorithm.pszObjId = record->signatureOid.data();
-    info.SubjectPublicKeyInfo.Algorithm.pszObjId = record->publicKeyOid.data();
-    for (size_t i = 0; i < record->extensions.size(); ++i) {
-        record->extensions[i].pszObjId = record->extensionOids[i].data();
+void linkData(CertificateData* data) {
+    CERT_INFO& info = data->info;
+    info.SignatureAlgorithm.pszObjId = data->signatureOid.data();
+    info.SubjectPublicKeyInfo.Algorithm.pszObjId = data->publicKeyOid.data();
+    for (size_t i = 0; i < data->extensions.size(); ++i) {
+        data->extensions[i].pszObjId = data->extensionOids[i].data();
     }
-    info.cExtension = static_cast<DWORD>(record->extensions.size());
-    info.rgExtension = record->extensions.empty() ? nullptr : record->extensions.data();
-    record->context.dwCertEncodingType = X509_ASN_ENCODING;
-    record->context.pbCertEncoded = record->encoded.data();
-    record->context.cbCertEncoded = static_cast<DWORD>(record->encoded.size());
-    record->context.pCertInfo = &record->info;
-    record->context.hCertStore = nullptr;
+    info.cExtension = static_cast<DWORD>(data->extensions.size());
+    info.rgExtension = data->extensions.empty() ? nullptr : data->extensions.data();
 }
 
 // Property 2, the key-provider information, is kept in a portable form: provider type, flags
@@ -341,8 +336,9 @@ bool decodeKeyProvInfo(const std::vector<BYTE>& in, DecodedKeyProvInfo* out) {
             return false;
         }
         text.present = present != 0;
+        text.units.resize(count);
         for (DWORD i = 0; i < count; ++i) {
-            text.units.push_back(static_cast<WCHAR>(in[offset] | (in[offset + 1] << 8)));
+            text.units[i] = static_cast<WCHAR>(in[offset] | (in[offset + 1] << 8));
             offset += 2;
         }
     }
@@ -430,22 +426,39 @@ void adoptProvider(CertRecord* record, HCRYPTPROV provider) {
 
 }  // namespace
 
-CertRecord* createRecord(const BYTE* encoded, size_t length, HRESULT* outError) {
-    auto record = std::make_unique<CertRecord>();
-    record->encoded.assign(encoded, encoded + length);
-    const HRESULT error = decodeCertificate(record.get());
+std::shared_ptr<const CertificateData> decodeCertificateData(const BYTE* encoded, size_t length,
+                                                             HRESULT* outError) {
+    auto data = std::make_shared<CertificateData>();
+    data->encoded.assign(encoded, encoded + length);
+    const HRESULT error = decodeCertificate(data.get());
     if (error != 0) {
         *outError = error;
         return nullptr;
     }
-    DerReader top(record->encoded.data(), record->encoded.data() + record->encoded.size());
+    DerReader top(data->encoded.data(), data->encoded.data() + data->encoded.size());
     DerElement certificate;
     top.readAny(&certificate);
     // Resizing down keeps the buffer, so the CERT_INFO pointers into it stay valid.
-    record->encoded.resize(certificate.totalLength());
-    SHA1(record->encoded.data(), record->encoded.size(), record->thumbprint.data());
-    linkRecord(record.get());
+    data->encoded.resize(certificate.totalLength());
+    SHA1(data->encoded.data(), data->encoded.size(), data->thumbprint.data());
+    linkData(data.get());
+    return data;
+}
+
+CertRecord* createRecordFrom(std::shared_ptr<const CertificateData> data) {
+    auto record = std::make_unique<CertRecord>();
+    record->context.dwCertEncodingType = X509_ASN_ENCODING;
+    record->context.pbCertEncoded = const_cast<BYTE*>(data->encoded.data());
+    record->context.cbCertEncoded = static_cast<DWORD>(data->encoded.size());
+    record->context.pCertInfo = const_cast<CERT_INFO*>(&data->info);
+    record->context.hCertStore = nullptr;
+    record->data = std::move(data);
     return record.release();
+}
+
+CertRecord* createRecord(const BYTE* encoded, size_t length, HRESULT* outError) {
+    std::shared_ptr<const CertificateData> data = decodeCertificateData(encoded, length, outError);
+    return data == nullptr ? nullptr : createRecordFrom(std::move(data));
 }
 
 void releaseRecord(CertRecord* record) {
@@ -464,10 +477,10 @@ bool isPersistedProperty(DWORD propertyId) {
     return propertyId != CERT_KEY_PROV_HANDLE_PROP_ID && propertyId != CERT_KEY_CONTEXT_PROP_ID;
 }
 
-std::string thumbprintHex(const CertRecord& record) {
+std::string thumbprintHex(const std::array<BYTE, 20>& thumbprint) {
     static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    for (const BYTE byte : record.thumbprint) {
+    for (const BYTE byte : thumbprint) {
         text.push_back(kDigits[byte >> 4]);
         text.push_back(kDigits[byte & 0x0F]);
     }
@@ -528,7 +541,7 @@ BOOL CertGetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId,
     {
         std::lock_guard<std::mutex> guard(record->propertyLock);
         if (propertyId == CERT_SHA1_HASH_PROP_ID) {
-            value.assign(record->thumbprint.begin(), record->thumbprint.end());
+            value.assign(record->data->thumbprint.begin(), record->data->thumbprint.end());
         } else {
             const auto found = record->properties.find(propertyId);
             if (found == record->properties.end()) {

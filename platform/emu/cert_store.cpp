@@ -1,13 +1,15 @@
 // The current user's system stores: one folder per store under the root folder, one file per
-// certificate, named by its SHA-1 thumbprint and written atomically. Each handle reads the
+// certificate, named by its SHA-1 thumbprint and written atomically. Each handle loads the
 // folder once, at its first use, and enumerates by descending thumbprint, the order a freshly
-// opened store has on the platform; what it adds later comes after.
+// opened store has on the platform; what it adds later comes after. Decoded files are kept
+// across handles and checked against the files' stamps, so an unchanged store is not reread.
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,7 +47,7 @@ constexpr size_t kThumbprintDigits = 40;
 StoreState* stateOf(HCERTSTORE store) { return static_cast<StoreState*>(store); }
 
 std::string certificatePath(const StoreState& state, const CertRecord& record) {
-    return state.folder + "/" + thumbprintHex(record) + ".cer";
+    return state.folder + "/" + thumbprintHex(record.data->thumbprint) + ".cer";
 }
 
 void putNumber(std::vector<BYTE>* out, DWORD value) {
@@ -64,8 +66,8 @@ DWORD readNumber(const BYTE* at) {
 std::vector<BYTE> serializeRecord(CertRecord* record) {
     std::vector<BYTE> file(kFileMagic, kFileMagic + sizeof(kFileMagic));
     putNumber(&file, kEncodingSection);
-    putNumber(&file, static_cast<DWORD>(record->encoded.size()));
-    file.insert(file.end(), record->encoded.begin(), record->encoded.end());
+    putNumber(&file, static_cast<DWORD>(record->data->encoded.size()));
+    file.insert(file.end(), record->data->encoded.begin(), record->data->encoded.end());
     std::lock_guard<std::mutex> guard(record->propertyLock);
     for (const auto& [id, value] : record->properties) {
         if (isPersistedProperty(id)) {
@@ -77,43 +79,65 @@ std::vector<BYTE> serializeRecord(CertRecord* record) {
     return file;
 }
 
-// Reads a certificate file back; a damaged or foreign file gives null and is passed over.
-CertRecord* parseRecordFile(const std::vector<BYTE>& file, const std::string& expectedName) {
+// A certificate file as last read, shared by every handle that opens its folder until the
+// file changes.
+struct CachedFile {
+    std::string name;  // the thumbprint digits
+    FileStamp stamp;
+    bool settled = false;
+    std::shared_ptr<const CertificateData> data;  // null for a damaged or foreign file
+    std::map<DWORD, std::vector<BYTE>> properties;
+};
+
+// A folder's certificate files as last listed, by descending name.
+struct FolderSnapshot {
+    FileStamp stamp;
+    bool settled = false;  // the folder's stamp and every file's stamp
+    std::vector<std::shared_ptr<const CachedFile>> files;
+};
+
+// The last snapshot of each folder, so that a walk of a store that nothing changed since costs
+// one stat and no file read or parse. A handle still takes its own copy of the entries when it
+// loads them, as a handle of the platform's stores does.
+std::mutex snapshotsLock;
+std::map<std::string, std::shared_ptr<const FolderSnapshot>> snapshots;
+constexpr size_t kMaximumSnapshots = 64;
+
+// Reads a certificate file back; a damaged or foreign file leaves `out->data` null.
+void parseRecordFile(const std::vector<BYTE>& file, CachedFile* out) {
     if (file.size() < sizeof(kFileMagic) + 8 ||
         std::memcmp(file.data(), kFileMagic, sizeof(kFileMagic)) != 0) {
-        return nullptr;
+        return;
     }
     size_t offset = sizeof(kFileMagic);
-    CertRecord* record = nullptr;
+    std::shared_ptr<const CertificateData> data;
+    std::map<DWORD, std::vector<BYTE>> properties;
     while (offset < file.size()) {
         if (file.size() - offset < 8) {
-            releaseRecord(record);
-            return nullptr;
+            return;
         }
         const DWORD id = readNumber(file.data() + offset);
         const DWORD length = readNumber(file.data() + offset + 4);
         offset += 8;
-        if (file.size() - offset < length || (record == nullptr) != (id == kEncodingSection)) {
-            releaseRecord(record);
-            return nullptr;
+        if (file.size() - offset < length || (data == nullptr) != (id == kEncodingSection)) {
+            return;
         }
         const BYTE* value = file.data() + offset;
         offset += length;
         if (id == kEncodingSection) {
             HRESULT error = 0;
-            record = createRecord(value, length, &error);
-            if (record == nullptr) {
-                return nullptr;
+            data = decodeCertificateData(value, length, &error);
+            if (data == nullptr) {
+                return;
             }
         } else if (isPersistedProperty(id)) {
-            record->properties[id].assign(value, value + length);
+            properties[id].assign(value, value + length);
         }
     }
-    if (record != nullptr && thumbprintHex(*record) != expectedName) {
-        releaseRecord(record);
-        return nullptr;
+    if (data != nullptr && thumbprintHex(data->thumbprint) == out->name) {
+        out->data = std::move(data);
+        out->properties = std::move(properties);
     }
-    return record;
 }
 
 bool isThumbprintFileName(const std::string& name) {
@@ -131,28 +155,90 @@ void adoptEntry(StoreState* state, CertRecord* record) {
     state->entries.push_back(record);
 }
 
+std::shared_ptr<const CachedFile> findCachedFile(const FolderSnapshot* snapshot,
+                                                 const std::string& name) {
+    if (snapshot == nullptr) {
+        return nullptr;
+    }
+    const auto found =
+            std::lower_bound(snapshot->files.begin(), snapshot->files.end(), name,
+                             [](const std::shared_ptr<const CachedFile>& file,
+                                const std::string& wanted) { return file->name > wanted; });
+    return found != snapshot->files.end() && (*found)->name == name ? *found : nullptr;
+}
+
+// The folder's certificates as they are now: the last snapshot when neither the folder nor,
+// by then, its files can have changed unseen; else a fresh listing that reads again only the
+// files whose stamps changed or had not settled.
+std::shared_ptr<const FolderSnapshot> currentSnapshot(const std::string& folder) {
+    const long long readStart = currentTime();
+    auto snapshot = std::make_shared<FolderSnapshot>();
+    if (!stampFile(folder, &snapshot->stamp)) {
+        return snapshot;
+    }
+    std::shared_ptr<const FolderSnapshot> previous;
+    {
+        std::lock_guard<std::mutex> guard(snapshotsLock);
+        const auto found = snapshots.find(folder);
+        if (found != snapshots.end()) {
+            previous = found->second;
+        }
+    }
+    if (previous != nullptr && previous->settled && previous->stamp == snapshot->stamp) {
+        return previous;
+    }
+    std::vector<std::string> names;
+    if (DIR* listing = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(listing)) {
+            if (isThumbprintFileName(entry->d_name)) {
+                names.emplace_back(entry->d_name, kThumbprintDigits);
+            }
+        }
+        closedir(listing);
+    }
+    std::sort(names.begin(), names.end(), std::greater<std::string>());
+    bool settled = isSettled(snapshot->stamp, readStart);
+    std::vector<BYTE> bytes;
+    for (const std::string& name : names) {
+        const std::string path = folder + "/" + name + ".cer";
+        std::shared_ptr<const CachedFile> known = findCachedFile(previous.get(), name);
+        FileStamp stamp;
+        if (known != nullptr && known->settled && stampFile(path, &stamp) &&
+            stamp == known->stamp) {
+            snapshot->files.push_back(std::move(known));
+            continue;
+        }
+        auto file = std::make_shared<CachedFile>();
+        file->name = name;
+        if (!readWholeFile(path, &bytes, &file->stamp)) {
+            continue;  // deleted since the folder was read
+        }
+        file->settled = isSettled(file->stamp, readStart);
+        parseRecordFile(bytes, file.get());
+        settled = settled && file->settled;
+        snapshot->files.push_back(std::move(file));
+    }
+    snapshot->settled = settled;
+    std::lock_guard<std::mutex> guard(snapshotsLock);
+    if (snapshots.size() >= kMaximumSnapshots && snapshots.count(folder) == 0) {
+        snapshots.erase(snapshots.begin());
+    }
+    snapshots[folder] = snapshot;
+    return snapshot;
+}
+
 // Fills the entries from the folder; called with the state's lock held.
 void loadEntries(StoreState* state) {
     if (state->loaded) {
         return;
     }
     state->loaded = true;
-    std::vector<std::string> names;
-    if (DIR* folder = opendir(state->folder.c_str())) {
-        while (const dirent* entry = readdir(folder)) {
-            if (isThumbprintFileName(entry->d_name)) {
-                names.emplace_back(entry->d_name);
-            }
-        }
-        closedir(folder);
-    }
-    std::sort(names.begin(), names.end(), std::greater<std::string>());
-    std::vector<BYTE> file;
-    for (const std::string& name : names) {
-        if (!readWholeFile(state->folder + "/" + name, &file)) {
-            continue;  // deleted since the folder was read
-        }
-        if (CertRecord* record = parseRecordFile(file, name.substr(0, kThumbprintDigits))) {
+    const std::shared_ptr<const FolderSnapshot> snapshot = currentSnapshot(state->folder);
+    state->entries.reserve(snapshot->files.size());
+    for (const std::shared_ptr<const CachedFile>& file : snapshot->files) {
+        if (file->data != nullptr) {
+            CertRecord* record = createRecordFrom(file->data);
+            record->properties = file->properties;
             adoptEntry(state, record);
         }
     }
@@ -344,12 +430,7 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE store, PCCERT_CONTEXT context, 
         return FALSE;
     }
     CertRecord* source = emu::recordOf(context);
-    HRESULT error = 0;
-    CertRecord* copy = emu::createRecord(source->encoded.data(), source->encoded.size(), &error);
-    if (copy == nullptr) {
-        SetLastError(static_cast<DWORD>(error));
-        return FALSE;
-    }
+    CertRecord* copy = emu::createRecordFrom(source->data);
     {
         std::lock_guard<std::mutex> guard(source->propertyLock);
         for (const auto& [id, value] : source->properties) {
@@ -369,7 +450,7 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE store, PCCERT_CONTEXT context, 
     const std::string path = emu::certificatePath(*state, *copy);
     CertRecord* existing = nullptr;
     for (CertRecord* entry : state->entries) {
-        if (entry != nullptr && entry->thumbprint == copy->thumbprint) {
+        if (entry != nullptr && entry->data->thumbprint == copy->data->thumbprint) {
             existing = entry;
         }
     }
@@ -496,20 +577,22 @@ std::vector<BYTE> subjectKeyId(const CERT_INFO& info) {
 // Whether `candidate` may have issued `subject`: its subject name is the subject's issuer name,
 // byte for byte, and where the subject names its issuer's key, that key.
 bool isIssuerOf(const CertRecord& candidate, const CertRecord& subject) {
-    if (!sameBlob(candidate.info.Subject, subject.info.Issuer)) {
+    if (!sameBlob(candidate.data->info.Subject, subject.data->info.Issuer)) {
         return false;
     }
-    const std::vector<BYTE> wanted = authorityKeyId(subject.info);
-    return wanted.empty() || subjectKeyId(candidate.info) == wanted;
+    const std::vector<BYTE> wanted = authorityKeyId(subject.data->info);
+    return wanted.empty() || subjectKeyId(candidate.data->info) == wanted;
 }
 
 bool signatureVerifies(const CertRecord& subject, const CertRecord& issuer) {
-    const BYTE* subjectBytes = subject.encoded.data();
-    const BYTE* issuerBytes = issuer.encoded.data();
+    const BYTE* subjectBytes = subject.data->encoded.data();
+    const BYTE* issuerBytes = issuer.data->encoded.data();
     std::unique_ptr<X509, decltype(&X509_free)> subjectCert(
-            d2i_X509(nullptr, &subjectBytes, static_cast<long>(subject.encoded.size())), X509_free);
+            d2i_X509(nullptr, &subjectBytes, static_cast<long>(subject.data->encoded.size())),
+            X509_free);
     std::unique_ptr<X509, decltype(&X509_free)> issuerCert(
-            d2i_X509(nullptr, &issuerBytes, static_cast<long>(issuer.encoded.size())), X509_free);
+            d2i_X509(nullptr, &issuerBytes, static_cast<long>(issuer.data->encoded.size())),
+            X509_free);
     if (!subjectCert || !issuerCert) {
         return false;
     }
@@ -561,7 +644,8 @@ PCCERT_CONTEXT CertGetIssuerCertificateFromStore(HCERTSTORE store, PCCERT_CONTEX
             if (entry == nullptr) {
                 continue;
             }
-            holdsSubject = holdsSubject || entry->thumbprint == subjectRecord->thumbprint;
+            holdsSubject =
+                    holdsSubject || entry->data->thumbprint == subjectRecord->data->thumbprint;
             if (!selfSigned && found == nullptr && i >= next &&
                 emu::isIssuerOf(*entry, *subjectRecord)) {
                 found = state->entries[i];
@@ -585,7 +669,8 @@ PCCERT_CONTEXT CertGetIssuerCertificateFromStore(HCERTSTORE store, PCCERT_CONTEX
         emu::signatureVerifies(*subjectRecord, *found)) {
         *flags &= ~CERT_STORE_SIGNATURE_FLAG;
     }
-    if ((*flags & CERT_STORE_TIME_VALIDITY_FLAG) != 0 && emu::isTimeValidNow(subjectRecord->info)) {
+    if ((*flags & CERT_STORE_TIME_VALIDITY_FLAG) != 0 &&
+        emu::isTimeValidNow(subjectRecord->data->info)) {
         *flags &= ~CERT_STORE_TIME_VALIDITY_FLAG;
     }
     if ((*flags & CERT_STORE_REVOCATION_FLAG) != 0) {

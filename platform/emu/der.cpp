@@ -63,6 +63,17 @@ bool formatOid(const BYTE* content, size_t length, std::string* out) {
         return false;
     }
     out->clear();
+    // Names of every certificate go through here, so the digits are written in place.
+    char digits[24];
+    const auto appendArc = [&](std::uint64_t arc) {
+        char* end = digits + sizeof(digits);
+        char* start = end;
+        do {
+            *--start = static_cast<char>('0' + arc % 10);
+            arc /= 10;
+        } while (arc != 0);
+        out->append(start, end);
+    };
     std::uint64_t value = 0;
     bool first = true;
     for (size_t i = 0; i < length; ++i) {
@@ -75,10 +86,13 @@ bool formatOid(const BYTE* content, size_t length, std::string* out) {
         }
         if (first) {
             const std::uint64_t arc = value < 80 ? value / 40 : 2;
-            *out = std::to_string(arc) + "." + std::to_string(value - arc * 40);
+            appendArc(arc);
+            out->push_back('.');
+            appendArc(value - arc * 40);
             first = false;
         } else {
-            *out += "." + std::to_string(value);
+            out->push_back('.');
+            appendArc(value);
         }
         value = 0;
     }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -53,7 +54,44 @@ bool syncFolderOf(const std::string& path) {
     return synced;
 }
 
+FileStamp stampOf(const struct stat& info) {
+    FileStamp stamp;
+    stamp.device = static_cast<unsigned long long>(info.st_dev);
+    stamp.inode = static_cast<unsigned long long>(info.st_ino);
+    stamp.size = static_cast<long long>(info.st_size);
+    stamp.modified =
+            static_cast<long long>(info.st_mtim.tv_sec) * 1000000000LL + info.st_mtim.tv_nsec;
+    stamp.changed =
+            static_cast<long long>(info.st_ctim.tv_sec) * 1000000000LL + info.st_ctim.tv_nsec;
+    return stamp;
+}
+
+// Two seconds cover file systems that keep whole seconds as well as those that take file
+// times from a clock that lags by a tick.
+constexpr long long kSettleTime = 2000000000LL;
+
 }  // namespace
+
+long long currentTime() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+}
+
+// Every change to a folder's entries moves its modification time on, so that time alone tells;
+// the change time, which no one can set back, stays part of the stamp.
+bool isSettled(const FileStamp& stamp, long long readStart) {
+    return stamp.modified < readStart - kSettleTime;
+}
+
+bool stampFile(const std::string& path, FileStamp* outStamp) {
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0) {
+        return false;
+    }
+    *outStamp = stampOf(info);
+    return true;
+}
 
 std::string rootFolder() {
     const char* home = std::getenv("BRISVANDER_HOME");
@@ -176,10 +214,18 @@ bool writeFileAtomically(const std::string& path, const std::vector<BYTE>& bytes
     return true;
 }
 
-bool readWholeFile(const std::string& path, std::vector<BYTE>* out) {
+bool readWholeFile(const std::string& path, std::vector<BYTE>* out, FileStamp* outStamp) {
     const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         return false;
+    }
+    if (outStamp != nullptr) {
+        struct stat info;
+        if (fstat(descriptor, &info) != 0) {
+            close(descriptor);
+            return false;
+        }
+        *outStamp = stampOf(info);
     }
     out->clear();
     BYTE chunk[16384];

@@ -59,7 +59,31 @@ void countHash(int delta);
 // the new one whole; mode 0600. Returns false with errno set on failure.
 bool ensureFolder(const std::string& path);
 bool writeFileAtomically(const std::string& path, const std::vector<BYTE>& bytes);
-bool readWholeFile(const std::string& path, std::vector<BYTE>* out);
+
+// What a file's metadata says of its content, for caches that must notice another process's
+// change without reading the file. Every change the emulation makes replaces a file by a
+// rename, which gives the file a new inode and change time and its folder a new modification
+// time. Times are nanoseconds since 1970.
+struct FileStamp {
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    long long size = -1;
+    long long modified = 0;
+    long long changed = 0;
+    bool operator==(const FileStamp& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified == other.modified && changed == other.changed;
+    }
+};
+// A stamp is settled when its modification time is older than `readStart` (taken before the
+// stat) by more than any file system's time granularity: a later change then cannot leave the
+// same time behind. Only a settled stamp may stand for the content.
+bool isSettled(const FileStamp& stamp, long long readStart);
+long long currentTime();
+bool stampFile(const std::string& path, FileStamp* outStamp);
+
+// readWholeFile reads `path`; with `outStamp`, also the stamp of the file it read.
+bool readWholeFile(const std::string& path, std::vector<BYTE>* out, FileStamp* outStamp = nullptr);
 // toFileName makes a store or container name safe as one file name component, with letter case
 // folded: names are case-insensitive on the platform.
 std::string toFileName(const std::string& name);

@@ -368,32 +368,41 @@ HRESULT formatName(const BYTE* data, size_t length, DWORD stringType, WideText* 
     if (!outer.read(emu::kTagSequence, &name, true)) {
         return outer.error();
     }
-    std::vector<WideText> rdnTexts;
-    emu::DerReader reader(name.content, name.content + name.contentLength);
-    while (!reader.atEnd()) {
-        emu::DerElement rdn;
-        if (!reader.read(emu::kTagSet, &rdn)) {
-            return reader.error();
-        }
-        rdnTexts.emplace_back();
-        const HRESULT error = formatRdn(rdn, stringType, &rdnTexts.back());
-        if (error != 0) {
-            return error;
-        }
-    }
     const char* separator = ", ";
     if ((stringType & CERT_NAME_STR_SEMICOLON_FLAG) != 0) {
         separator = "; ";
     } else if ((stringType & CERT_NAME_STR_CRLF_FLAG) != 0) {
         separator = "\r\n";
     }
+    // In the encoding's order the text is written as it is decoded; reversed, each RDN is
+    // kept apart first.
     const bool reverse = (stringType & CERT_NAME_STR_REVERSE_FLAG) != 0;
-    for (size_t i = 0; i < rdnTexts.size(); ++i) {
-        if (i > 0) {
-            appendAscii(separator, out);
+    std::vector<WideText> rdnTexts;
+    WideText text;
+    emu::DerReader reader(name.content, name.content + name.contentLength);
+    for (bool first = true; !reader.atEnd(); first = false) {
+        emu::DerElement rdn;
+        if (!reader.read(emu::kTagSet, &rdn)) {
+            return reader.error();
         }
-        *out += rdnTexts[reverse ? rdnTexts.size() - 1 - i : i];
+        WideText* into = &text;
+        if (reverse) {
+            into = &rdnTexts.emplace_back();
+        } else if (!first) {
+            appendAscii(separator, &text);
+        }
+        const HRESULT error = formatRdn(rdn, stringType, into);
+        if (error != 0) {
+            return error;
+        }
     }
+    for (size_t i = rdnTexts.size(); i > 0; --i) {
+        if (i < rdnTexts.size()) {
+            appendAscii(separator, &text);
+        }
+        text += rdnTexts[i - 1];
+    }
+    *out += text;
     return 0;
 }
 

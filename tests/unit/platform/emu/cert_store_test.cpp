@@ -6,7 +6,10 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -174,6 +177,73 @@ TEST_F(CertStoreTest, DeletedCertificateIsGoneThroughEveryHandle) {
     EXPECT_EQ(1u, thumbprints(reopened.get()).size());
     CertContext loose(createFixture("plain-cn.der"));
     EXPECT_TRUE(CertDeleteCertificateFromStore(loose.release()));  // in no store
+}
+
+// Sets the times of the "MY" folder and its files an hour back, as a store nobody touched for
+// long has them, so that the emulation may keep what it read of it.
+void ageStoreFiles(const std::string& home) {
+    const std::string folder = home + "/stores/MY";
+    const timespec anHourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+    DIR* listing = opendir(folder.c_str());
+    ASSERT_NE(listing, nullptr);
+    while (const dirent* entry = readdir(listing)) {
+        if (entry->d_name[0] != '.') {
+            utimensat(AT_FDCWD, (folder + "/" + entry->d_name).c_str(), anHourAgo, 0);
+        }
+    }
+    closedir(listing);
+    ASSERT_EQ(0, utimensat(AT_FDCWD, folder.c_str(), anHourAgo, 0));
+}
+
+// Another process's changes reach the store folder behind this process's back: a deletion and
+// a new property must be seen by the next handle however long the store sat unchanged.
+TEST_F(CertStoreTest, ChangesByAnotherProcessAreSeenByTheNextHandle) {
+    {
+        StoreHandle store(openMy());
+        add(store.get(), "plain-cn.der");
+        add(store.get(), "serial-zero.der");
+    }
+    ageStoreFiles(home());
+    for (int open = 0; open < 2; ++open) {  // the second open takes what the first one read
+        StoreHandle settled(openMy());
+        EXPECT_EQ(2u, thumbprints(settled.get()).size());
+    }
+    // The other process deletes one certificate.
+    const std::string folder = home() + "/stores/MY/";
+    DIR* listing = opendir(folder.c_str());
+    ASSERT_NE(listing, nullptr);
+    std::vector<std::string> files;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strlen(entry->d_name) == 44) {
+            files.emplace_back(entry->d_name);
+        }
+    }
+    closedir(listing);
+    ASSERT_EQ(2u, files.size());
+    std::sort(files.begin(), files.end());
+    ASSERT_EQ(0, unlink((folder + files.back()).c_str()));
+    {
+        StoreHandle afterDelete(openMy());
+        EXPECT_EQ(1u, thumbprints(afterDelete.get()).size());
+    }
+    // The folder settles; then a property is set on the other certificate, which rewrites its
+    // file.
+    ageStoreFiles(home());
+    {
+        StoreHandle store(openMy());
+        EXPECT_EQ(1u, thumbprints(store.get()).size());
+    }
+    {
+        StoreHandle other(openMy());
+        CertContext cert(CertEnumCertificatesInStore(other.get(), nullptr));
+        ASSERT_TRUE(cert);
+        EXPECT_FALSE(hasProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID));
+        setProvInfo(cert.get(), L"quorvjcecont", PROV_RSA_FULL);
+    }
+    StoreHandle reopened(openMy());
+    CertContext cert(CertEnumCertificatesInStore(reopened.get(), nullptr));
+    ASSERT_TRUE(cert);
+    EXPECT_TRUE(hasProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID));
 }
 
 TEST_F(CertStoreTest, ContextOutlivesItsStoreAndCloseSaysSo) {
