@@ -227,7 +227,7 @@ BOOL CryptImportKey(HCRYPTPROV provider, const BYTE* data, DWORD dataLength, HCR
         return FALSE;
     }
     HRESULT error = 0;
-    std::shared_ptr<emu::RsaKey> key = emu::parsePrivateKeyBlob(data, dataLength, &error);
+    std::shared_ptr<const emu::RsaKey> key = emu::parsePrivateKeyBlob(data, dataLength, &error);
     if (key == nullptr) {
         return emu::failWith(error);
     }
@@ -265,7 +265,7 @@ BOOL CryptImportPublicKeyInfo(HCRYPTPROV provider, DWORD encodingType, PCERT_PUB
         return FALSE;
     }
     HRESULT error = 0;
-    std::shared_ptr<emu::RsaKey> key =
+    std::shared_ptr<const emu::RsaKey> key =
             emu::parseRsaPublicKey(info->PublicKey.pbData, info->PublicKey.cbData, &error);
     if (key == nullptr) {
         return emu::failWith(error);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
+#include <mutex>
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -60,6 +62,49 @@ void reverseInto(const BYTE* from, size_t length, BYTE* to) {
     std::reverse_copy(from, from + length, to);
 }
 
+// The keys imported last, by the bytes they came from. A key that OpenSSL builds afresh must
+// work out its Montgomery and blinding values on its first use, which costs as much as the
+// operation itself; callers that import the same key on every call (as each signing call with
+// CRT key info does) take the prepared key instead. The private bytes are wiped when a key
+// leaves, and OpenSSL clears the key's own numbers when it frees them.
+class KeyCache {
+public:
+    std::shared_ptr<const RsaKey> find(const BYTE* bytes, size_t length) {
+        std::lock_guard<std::mutex> guard(lock_);
+        for (auto entry = entries_.begin(); entry != entries_.end(); ++entry) {
+            if (entry->bytes.size() == length &&
+                std::memcmp(entry->bytes.data(), bytes, length) == 0) {
+                std::shared_ptr<const RsaKey> key = entry->key;
+                if (entry != entries_.begin()) {
+                    std::rotate(entries_.begin(), entry, entry + 1);
+                }
+                return key;
+            }
+        }
+        return nullptr;
+    }
+
+    void keep(const BYTE* bytes, size_t length, std::shared_ptr<const RsaKey> key) {
+        std::lock_guard<std::mutex> guard(lock_);
+        entries_.push_front(Entry{SecretBytes(bytes, length), std::move(key)});
+        if (entries_.size() > kCapacity) {
+            entries_.pop_back();
+        }
+    }
+
+private:
+    static constexpr size_t kCapacity = 16;
+    struct Entry {
+        SecretBytes bytes;
+        std::shared_ptr<const RsaKey> key;
+    };
+    std::mutex lock_;
+    std::deque<Entry> entries_;
+};
+
+KeyCache privateKeys;
+KeyCache publicKeys;
+
 }  // namespace
 
 SecretBytes& SecretBytes::operator=(const SecretBytes& other) {
@@ -76,7 +121,8 @@ void SecretBytes::wipe() {
     }
 }
 
-std::shared_ptr<RsaKey> parsePrivateKeyBlob(const BYTE* blob, size_t length, HRESULT* outError) {
+std::shared_ptr<const RsaKey> parsePrivateKeyBlob(const BYTE* blob, size_t length,
+                                                  HRESULT* outError) {
     *outError = NTE_BAD_DATA;
     if (blob == nullptr || length < kHeaderLength) {
         return nullptr;
@@ -97,8 +143,12 @@ std::shared_ptr<RsaKey> parsePrivateKeyBlob(const BYTE* blob, size_t length, HRE
     }
     const size_t modulusLength = bitLength / 8;
     const size_t halfLength = (bitLength + 15) / 16;
-    if (length < kHeaderLength + 2 * modulusLength + 5 * halfLength) {
+    const size_t used = kHeaderLength + 2 * modulusLength + 5 * halfLength;
+    if (length < used) {
         return nullptr;
+    }
+    if (std::shared_ptr<const RsaKey> known = privateKeys.find(blob, used)) {
+        return known;
     }
     // A copy of the numbers, so that OpenSSL reads them from memory wiped afterwards.
     SecretBytes numbers(blob + kHeaderLength, 2 * modulusLength + 5 * halfLength);
@@ -136,10 +186,15 @@ std::shared_ptr<RsaKey> parsePrivateKeyBlob(const BYTE* blob, size_t length, HRE
     key->bitLength = bitLength;
     key->algorithm = algorithm;
     key->hasPrivate = true;
+    privateKeys.keep(blob, used, key);
     return key;
 }
 
-std::shared_ptr<RsaKey> parseRsaPublicKey(const BYTE* encoded, size_t length, HRESULT* outError) {
+std::shared_ptr<const RsaKey> parseRsaPublicKey(const BYTE* encoded, size_t length,
+                                                HRESULT* outError) {
+    if (std::shared_ptr<const RsaKey> known = publicKeys.find(encoded, length)) {
+        return known;
+    }
     DerReader outer(encoded, encoded + length);
     DerElement sequence;
     if (!outer.read(kTagSequence, &sequence)) {
@@ -176,6 +231,7 @@ std::shared_ptr<RsaKey> parseRsaPublicKey(const BYTE* encoded, size_t length, HR
     }
     key->bitLength = static_cast<DWORD>(BN_num_bytes(n.get())) * 8;
     key->algorithm = CALG_RSA_KEYX;
+    publicKeys.keep(encoded, length, key);
     return key;
 }
 

@@ -58,12 +58,16 @@ constexpr DWORD kMaximumKeyBits = 16384;
 // little-endian) into a key. Returns null with `outError` set (NTE_BAD_DATA, NTE_BAD_ALGID,
 // NTE_BAD_TYPE) for a blob that is not one, too short for its bit length, or a key size the
 // providers refuse. The CRT numbers are not checked against each other, as on the platform.
-std::shared_ptr<RsaKey> parsePrivateKeyBlob(const BYTE* blob, size_t length, HRESULT* outError);
+// The same blob read again gives the same key, which OpenSSL has already made ready for use.
+std::shared_ptr<const RsaKey> parsePrivateKeyBlob(const BYTE* blob, size_t length,
+                                                  HRESULT* outError);
 
 // parseRsaPublicKey reads the DER of a PKCS #1 RSAPublicKey. Returns null with the decoder's
 // error (CRYPT_E_ASN1_EOD, CRYPT_E_ASN1_BADTAG, CRYPT_E_ASN1_CORRUPT) in `outError`, or
-// NTE_BAD_DATA for numbers that make no usable key.
-std::shared_ptr<RsaKey> parseRsaPublicKey(const BYTE* encoded, size_t length, HRESULT* outError);
+// NTE_BAD_DATA for numbers that make no usable key. The same encoding read again gives the
+// same key.
+std::shared_ptr<const RsaKey> parseRsaPublicKey(const BYTE* encoded, size_t length,
+                                                HRESULT* outError);
 
 // signDigestInfo makes the PKCS #1 v1.5 signature (block type 1) of `digestInfo` and writes
 // it least significant byte first into `out`, modulusLength() bytes. Returns false on an

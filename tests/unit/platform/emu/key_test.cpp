@@ -376,6 +376,39 @@ TEST_F(KeyTest, SignaturesAreOpenSslsReversed) {
             opensslRecover(key, reversed(sign(verifyOnly_.get(), CALG_MD2, abc, AT_KEYEXCHANGE))));
 }
 
+// Keys imported before are handed out again only for the very same bytes: a blob that differs
+// in one byte of its modulus, or only in its key algorithm, is a key of its own.
+TEST_F(KeyTest, AKeyImportedAgainIsTheSameKeyAndNoOther) {
+    const RsaTestKey& key = testKey();
+    const RsaTestKey& other = testKey(1024, 1);
+    Bytes changedModulus = key.blob;
+    changedModulus[20] ^= 0x02;  // the modulus's lowest byte, after the 20 bytes of header
+    const Bytes expected = reversed(opensslSign(key, EVP_sha1(), data_));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        for (const Bytes* blob :
+             {&key.blob, &other.blob, const_cast<const Bytes*>(&changedModulus)}) {
+            KeyHandle imported;
+            ASSERT_TRUE(import(verifyOnly_.get(), *blob, &imported));
+            const Bytes signature = sign(verifyOnly_.get(), CALG_SHA1, data_, AT_KEYEXCHANGE);
+            EXPECT_EQ(blob == &key.blob, signature == expected);
+        }
+        KeyHandle signingKey;
+        ASSERT_TRUE(import(verifyOnly_.get(), key.blobFor(CALG_RSA_SIGN), &signingKey));
+        DWORD algorithm = 0;
+        DWORD length = sizeof(algorithm);
+        ASSERT_TRUE(CryptGetKeyParam(signingKey.get(), KP_ALGID,
+                                     reinterpret_cast<BYTE*>(&algorithm), &length, 0));
+        EXPECT_EQ(static_cast<DWORD>(CALG_RSA_SIGN), algorithm);
+        for (const RsaTestKey* publicKey : {&key, &other}) {
+            KeyHandle imported;
+            ASSERT_TRUE(importPublic(verifyOnly_.get(), publicKey->publicKey, &imported));
+            EXPECT_EQ(publicKey == &key, verify(verifyOnly_.get(), CALG_SHA1, data_, expected,
+                                                imported.get()) != FALSE);
+        }
+    }
+}
+
 TEST_F(KeyTest, SignHashAnswersSizeQueriesAndFinishesTheHash) {
     KeyHandle imported;
     ASSERT_TRUE(import(verifyOnly_.get(), testKey().blob, &imported));
