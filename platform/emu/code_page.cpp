@@ -79,6 +79,9 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideText, int wideLe
         *usedDefaultChar = FALSE;
     }
     // One byte per UTF-16 unit in 1252, so the size is known before converting.
+    if (multiByteLength == 0 && usedDefaultChar == nullptr) {
+        return unitCount;
+    }
     if (multiByteLength > 0 && unitCount > multiByteLength) {
         // Windows fills the whole buffer, without a terminator, before it gives up.
         for (int i = 0; i < multiByteLength; ++i) {

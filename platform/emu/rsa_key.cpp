@@ -47,15 +47,60 @@ PrivateOrPublicKey keyFromParams(OSSL_PARAM* params, int selection) {
     return PrivateOrPublicKey(key);
 }
 
+using Initializer = int (*)(EVP_PKEY_CTX*);
+
 // A context for one operation with PKCS #1 v1.5 padding and no digest of its own: the caller
 // hands in the DigestInfo itself, as the platform builds it.
-KeyContext startOperation(const RsaKey& key, int (*init)(EVP_PKEY_CTX*)) {
+KeyContext newOperation(const RsaKey& key, Initializer init) {
     KeyContext context(EVP_PKEY_CTX_new_from_pkey(nullptr, key.key.get(), nullptr));
     if (!context || init(context.get()) <= 0 ||
         EVP_PKEY_CTX_set_rsa_padding(context.get(), RSA_PKCS1_PADDING) <= 0) {
         return nullptr;
     }
+    if (init == EVP_PKEY_decrypt_init) {
+        // An OpenSSL with implicit rejection answers a bad padding with a made-up plain text;
+        // the platform answers it with an error, which callers rely on. Older versions ignore
+        // the name.
+        unsigned int implicitRejection = 0;
+        OSSL_PARAM params[] = {
+                OSSL_PARAM_construct_uint("implicit-rejection", &implicitRejection),
+                OSSL_PARAM_construct_end(),
+        };
+        if (EVP_PKEY_CTX_set_params(context.get(), params) <= 0) {
+            return nullptr;
+        }
+    }
     return context;
+}
+
+// Setting up an operation costs OpenSSL as much as a 1024-bit verification itself, so each
+// thread keeps its last few, ready for the same key and operation again. A context holds a
+// reference on its key, so no other key can come to the same address while it is kept.
+EVP_PKEY_CTX* startOperation(const RsaKey& key, Initializer init) {
+    struct Prepared {
+        const EVP_PKEY* key;
+        Initializer init;
+        KeyContext context;
+    };
+    constexpr size_t kKept = 8;
+    thread_local std::deque<Prepared> prepared;
+    for (auto entry = prepared.begin(); entry != prepared.end(); ++entry) {
+        if (entry->key == key.key.get() && entry->init == init) {
+            if (entry != prepared.begin()) {
+                std::rotate(prepared.begin(), entry, entry + 1);
+            }
+            return prepared.front().context.get();
+        }
+    }
+    KeyContext context = newOperation(key, init);
+    if (!context) {
+        return nullptr;
+    }
+    prepared.push_front(Prepared{key.key.get(), init, std::move(context)});
+    if (prepared.size() > kKept) {
+        prepared.pop_back();
+    }
+    return prepared.front().context.get();
 }
 
 void reverseInto(const BYTE* from, size_t length, BYTE* to) {
@@ -236,12 +281,12 @@ std::shared_ptr<const RsaKey> parseRsaPublicKey(const BYTE* encoded, size_t leng
 }
 
 bool signDigestInfo(const RsaKey& key, const std::vector<BYTE>& digestInfo, BYTE* out) {
-    const KeyContext context = startOperation(key, EVP_PKEY_sign_init);
+    EVP_PKEY_CTX* context = startOperation(key, EVP_PKEY_sign_init);
     size_t length = key.modulusLength();
     std::vector<BYTE> signature(length);
-    if (!context ||
-        EVP_PKEY_sign(context.get(), signature.data(), &length, digestInfo.data(),
-                      digestInfo.size()) <= 0 ||
+    if (context == nullptr ||
+        EVP_PKEY_sign(context, signature.data(), &length, digestInfo.data(), digestInfo.size()) <=
+                0 ||
         length != key.modulusLength()) {
         return false;
     }
@@ -251,19 +296,19 @@ bool signDigestInfo(const RsaKey& key, const std::vector<BYTE>& digestInfo, BYTE
 
 bool verifyDigestInfo(const RsaKey& key, const std::vector<BYTE>& digestInfo,
                       const BYTE* signature) {
-    const KeyContext context = startOperation(key, EVP_PKEY_verify_init);
+    EVP_PKEY_CTX* context = startOperation(key, EVP_PKEY_verify_init);
     std::vector<BYTE> bigEndian(key.modulusLength());
     reverseInto(signature, bigEndian.size(), bigEndian.data());
-    return context && EVP_PKEY_verify(context.get(), bigEndian.data(), bigEndian.size(),
-                                      digestInfo.data(), digestInfo.size()) == 1;
+    return context != nullptr && EVP_PKEY_verify(context, bigEndian.data(), bigEndian.size(),
+                                                 digestInfo.data(), digestInfo.size()) == 1;
 }
 
 bool encryptPkcs1(const RsaKey& key, const BYTE* plainText, size_t plainLength, BYTE* out) {
-    const KeyContext context = startOperation(key, EVP_PKEY_encrypt_init);
+    EVP_PKEY_CTX* context = startOperation(key, EVP_PKEY_encrypt_init);
     size_t length = key.modulusLength();
     std::vector<BYTE> cipherText(length);
-    if (!context ||
-        EVP_PKEY_encrypt(context.get(), cipherText.data(), &length, plainText, plainLength) <= 0 ||
+    if (context == nullptr ||
+        EVP_PKEY_encrypt(context, cipherText.data(), &length, plainText, plainLength) <= 0 ||
         length != key.modulusLength()) {
         return false;
     }
@@ -272,26 +317,15 @@ bool encryptPkcs1(const RsaKey& key, const BYTE* plainText, size_t plainLength, 
 }
 
 bool decryptPkcs1(const RsaKey& key, const BYTE* cipherText, SecretBytes* outPlain) {
-    const KeyContext context = startOperation(key, EVP_PKEY_decrypt_init);
-    if (!context) {
-        return false;
-    }
-    // An OpenSSL with implicit rejection answers a bad padding with a made-up plain text; the
-    // platform answers it with an error, which callers rely on. Older versions ignore the name.
-    unsigned int implicitRejection = 0;
-    OSSL_PARAM params[] = {
-            OSSL_PARAM_construct_uint("implicit-rejection", &implicitRejection),
-            OSSL_PARAM_construct_end(),
-    };
-    if (EVP_PKEY_CTX_set_params(context.get(), params) <= 0) {
+    EVP_PKEY_CTX* context = startOperation(key, EVP_PKEY_decrypt_init);
+    if (context == nullptr) {
         return false;
     }
     std::vector<BYTE> bigEndian(key.modulusLength());
     reverseInto(cipherText, bigEndian.size(), bigEndian.data());
     SecretBytes plain(key.modulusLength());
     size_t length = plain.size();
-    if (EVP_PKEY_decrypt(context.get(), plain.data(), &length, bigEndian.data(),
-                         bigEndian.size()) <= 0) {
+    if (EVP_PKEY_decrypt(context, plain.data(), &length, bigEndian.data(), bigEndian.size()) <= 0) {
         return false;
     }
     *outPlain = SecretBytes(plain.data(), length);
