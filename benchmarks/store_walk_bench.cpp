@@ -1,56 +1,44 @@
 // Store walks against emulated stores of 10 to 10,000 certificates, half of them key entries:
-// the cost of size, the alias listing and an alias lookup per certificate walked.
+// the cost of size, the alias listing and an alias lookup per certificate walked, called at the
+// C++ level with no JVM in between.
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include <benchmark/benchmark.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
 
-#include "keystore/alias.h"
+#include "benchmarks/bench_store.h"
 #include "keystore/read.h"
-#include "keystore/resolve.h"
-#include "platform/handles.h"
-#include "tests/unit/support/cert_factory.h"
 
 namespace {
 
-// One store folder per size, filled once and kept for the run.
-std::string prepareStore(int certificates) {
-    const std::string home = "/tmp/brisvander-bench-" + std::to_string(certificates);
-    setenv("BRISVANDER_HOME", home.c_str(), 1);
-    StoreHandle personal(openStore("MY"));
-    CertContext first(CertEnumCertificatesInStore(personal.get(), nullptr));
-    if (first) {
-        return home;  // made by an earlier run
-    }
-    first.reset();
-    StoreHandle book(openStore("AddressBook"));
-    TestKey key = makeTestKey();
-    ProviderContext container;
-    CryptAcquireContextA(container.out(), "bench", MS_ENHANCED_PROV_A, PROV_RSA_FULL,
-                         CRYPT_NEWKEYSET);
-    container.reset();
-    WCHAR containerName[] = L"bench";
-    WCHAR providerName[] = L"Microsoft Enhanced Cryptographic Provider v1.0";
-    CRYPT_KEY_PROV_INFO info{};
-    info.pwszContainerName = containerName;
-    info.pwszProvName = providerName;
-    info.dwProvType = PROV_RSA_FULL;
-    info.dwKeySpec = AT_KEYEXCHANGE;
-    for (int i = 0; i < certificates; ++i) {
-        const std::vector<BYTE> encoded = makeCertificate("Bench " + std::to_string(i), key.get(),
-                                                          "Bench Issuer", key.get(), i + 1);
-        CertContext cert(CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
-                                                      static_cast<DWORD>(encoded.size())));
-        const bool keyEntry = i % 2 == 0;
-        if (keyEntry) {
-            CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0, &info);
+// One store per size, kept between runs. Under `make bench` the stores are the ones the Java
+// harness walks too, named by BRISVANDER_BENCH_STORES (a folder of one store per size);
+// otherwise this program builds its own under /tmp, with a key of its own.
+void prepareStore(int certificates) {
+    const char* shared = std::getenv("BRISVANDER_BENCH_STORES");
+    BenchStore store;
+    if (shared != nullptr && *shared != 0) {
+        if (!findStore(std::string(shared) + "/" + std::to_string(certificates), &store)) {
+            std::fprintf(stderr, "store_walk_bench: no store of %d in %s\n", certificates, shared);
+            std::exit(1);
         }
-        CertAddCertificateContextToStore(keyEntry ? personal.get() : book.get(), cert.get(),
-                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+        return;
     }
-    return home;
+    const std::string dataHome = "/tmp/brisvander-bench-stores/" + std::to_string(certificates);
+    const std::string stamp = fingerprintInputs({}, "certificates=" + std::to_string(certificates));
+    std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(nullptr, EVP_PKEY_free);
+    if (!findStore(dataHome, &store) || store.stamp != stamp) {
+        key.reset(EVP_RSA_gen(2048));
+    }
+    bool built = false;
+    if (!ensureStore(dataHome, certificates, key.get(), stamp, &store, &built)) {
+        std::exit(1);
+    }
 }
 
 void setPerCertificate(benchmark::State& state) {
@@ -61,6 +49,7 @@ void setPerCertificate(benchmark::State& state) {
 
 void BM_Size(benchmark::State& state) {
     prepareStore(static_cast<int>(state.range(0)));
+    benchmark::DoNotOptimize(countEntries());  // the first walk of a store also reads it in
     for (auto _ : state) {
         benchmark::DoNotOptimize(countEntries());
     }
@@ -69,6 +58,7 @@ void BM_Size(benchmark::State& state) {
 
 void BM_Aliases(benchmark::State& state) {
     prepareStore(static_cast<int>(state.range(0)));
+    benchmark::DoNotOptimize(listAliases());
     for (auto _ : state) {
         benchmark::DoNotOptimize(listAliases());
     }
@@ -78,6 +68,7 @@ void BM_Aliases(benchmark::State& state) {
 // An alias that is not there: the lookup walks every certificate of both stores.
 void BM_ContainsMissingAlias(benchmark::State& state) {
     prepareStore(static_cast<int>(state.range(0)));
+    benchmark::DoNotOptimize(containsEntryAlias("CN=Nobody,00"));
     for (auto _ : state) {
         benchmark::DoNotOptimize(containsEntryAlias("CN=Nobody,00"));
     }

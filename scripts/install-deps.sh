@@ -6,7 +6,7 @@ packages=(
     openjdk-17-jdk-headless junit5
     libssl-dev nettle-dev libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    googletest wine64
+    googletest wine64 gnuplot-nox
 )
 missing=()
 for package in "${packages[@]}"; do
