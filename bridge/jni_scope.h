@@ -62,6 +62,69 @@ private:
     const char* chars_;
 };
 
+// A local reference the native method made itself, deleted when the holder goes, so that a
+// walk over a long Object[] stays within the VM's local reference capacity. A null reference
+// leaves the holder empty.
+class LocalRef {
+public:
+    LocalRef(JNIEnv* env, jobject reference) : env_(env), reference_(reference) {}
+    ~LocalRef() { reset(); }
+    LocalRef(const LocalRef&) = delete;
+    LocalRef& operator=(const LocalRef&) = delete;
+    explicit operator bool() const { return reference_ != nullptr; }
+    jobject get() const { return reference_; }
+    void reset() {
+        if (reference_ != nullptr) {
+            env_->DeleteLocalRef(reference_);
+            reference_ = nullptr;
+        }
+    }
+
+private:
+    JNIEnv* env_;
+    jobject reference_;
+};
+
+// byteArrayAt answers element `index` of `array` as a new local reference when it is a byte[].
+// An element of any other type, which the VM's array functions must never see, answers null,
+// as a null element does, its reference already deleted. `index` must be in range. The caller
+// deletes the answer.
+inline jbyteArray byteArrayAt(JNIEnv* env, jobjectArray array, jsize index) {
+    const jobject element = env->GetObjectArrayElement(array, index);
+    if (element == nullptr) {
+        return nullptr;
+    }
+    const LocalRef bytesClass(env, env->FindClass("[B"));
+    if (!bytesClass || !env->IsInstanceOf(element, static_cast<jclass>(bytesClass.get()))) {
+        env->DeleteLocalRef(element);
+        return nullptr;
+    }
+    return static_cast<jbyteArray>(element);
+}
+
+// The bytes of element `index` of a Java Object[], read as JavaBytes reads a byte[]: a null
+// element or one that is not a byte[] leaves the holder empty. The elements go back before the
+// element's local reference is deleted.
+class ElementBytes {
+public:
+    ElementBytes(JNIEnv* env, jobjectArray array, jsize index)
+        : element_(env, byteArrayAt(env, array, index)),
+          bytes_(env, static_cast<jbyteArray>(element_.get())) {}
+    ElementBytes(const ElementBytes&) = delete;
+    ElementBytes& operator=(const ElementBytes&) = delete;
+    explicit operator bool() const { return static_cast<bool>(bytes_); }
+    const BYTE* data() const { return bytes_.data(); }
+    DWORD size() const { return bytes_.size(); }
+    void reset() {
+        bytes_.reset();
+        element_.reset();
+    }
+
+private:
+    LocalRef element_;  // declared first, so destroyed after bytes_
+    JavaBytes bytes_;
+};
+
 // toJavaBytes copies `length` bytes into a new Java byte[]. Returns null if the VM cannot
 // make the array.
 inline jbyteArray toJavaBytes(JNIEnv* env, const BYTE* bytes, DWORD length) {

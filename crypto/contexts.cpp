@@ -76,7 +76,7 @@ HCRYPTPROV acquireKeyByAlias(const BYTE* alias, DWORD aliasLength, HCRYPTKEY* ou
         // The result is left alone: a container that does not open leaves the handle 0, and
         // the alias is compared all the same.
         CryptAcquireContextA(context.out(), container.c_str(), provider.c_str(), info->dwProvType,
-                             info->dwFlags);
+                             containerOpenFlags(*info));
         if (!matchesAliasBytes(buildEntryAlias(cert), alias, aliasLength)) {
             context.reset();
             return true;
@@ -108,7 +108,7 @@ HCRYPTPROV acquireSigningContextByAlias(const BYTE* alias, DWORD aliasLength) {
         const std::string container = toAnsiString(info->pwszContainerName);
         const std::string provider = toAnsiString(info->pwszProvName);
         if (!CryptAcquireContextA(context.out(), container.c_str(), provider.c_str(),
-                                  info->dwProvType, info->dwFlags)) {
+                                  info->dwProvType, containerOpenFlags(*info))) {
             return true;
         }
         if (!matchesAliasBytes(buildEntryAlias(cert), alias, aliasLength)) {

@@ -25,14 +25,14 @@ void putNumber(BYTE* at, DWORD value) {
 class CrtElements {
 public:
     ~CrtElements() {
-        for (std::optional<JavaBytes>& element : elements_) {
+        for (std::optional<ElementBytes>& element : elements_) {
             element.reset();
         }
     }
-    std::optional<JavaBytes>& operator[](int index) { return elements_[index]; }
+    std::optional<ElementBytes>& operator[](int index) { return elements_[index]; }
 
 private:
-    std::optional<JavaBytes> elements_[kCrtKeyInfoElements];
+    std::optional<ElementBytes> elements_[kCrtKeyInfoElements];
 };
 
 // The length element `index` must have in a blob whose modulus has `k` bytes; e needs only
@@ -59,11 +59,8 @@ int buildPrivateKeyBlob(JNIEnv* env, jobjectArray crtKeyInfo, BYTE** outBlob) {
     }
     CrtElements elements;
     for (int i = 0; i < kCrtKeyInfoElements; ++i) {
-        const jobject element = env->GetObjectArrayElement(crtKeyInfo, i);
-        if (element == nullptr) {
-            return 0;
-        }
-        elements[i].emplace(env, static_cast<jbyteArray>(element));
+        // A null element, or one that is not a byte[], leaves the holder empty.
+        elements[i].emplace(env, crtKeyInfo, i);
         if (!*elements[i]) {
             return 0;
         }

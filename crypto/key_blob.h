@@ -16,10 +16,10 @@ constexpr int kCrtKeyInfoElements = 8;
 // 8 * len(n) and the first four bytes of e as its public exponent, then n, p, q, dp, dq, qinv
 // and d as they stand) and hands it over through `outBlob`. Returns its size: 20 + 9k/2 for
 // a modulus of k bytes. Returns 0 with `outBlob` null when crtKeyInfo is null, holds other
-// than eight elements, a null element or one whose bytes the VM cannot give, or lengths other
-// than k (even, not 0) for n and d, k/2 for the five others and at least 4 for e, so that no
-// element is read past its end and no field is out of place. The caller adopts the blob into
-// a SecretBlock, which wipes it before freeing it. Prints nothing.
+// than eight elements, an element that is null, not a byte[] or whose bytes the VM cannot
+// give, or lengths other than k (even, not 0) for n and d, k/2 for the five others and at least
+// 4 for e, so that no element is read past its end and no field is out of place. The caller
+// adopts the blob into a SecretBlock, which wipes it before freeing it. Prints nothing.
 int buildPrivateKeyBlob(JNIEnv* env, jobjectArray crtKeyInfo, BYTE** outBlob);
 
 // A block from new BYTE[] that held private key bytes or plain text: zeroed, then freed, on

@@ -28,6 +28,10 @@ bool hasKeyEntryProvider(PCCERT_CONTEXT cert) {
                    reinterpret_cast<const CRYPT_KEY_PROV_INFO*>(block.get())->dwProvType);
 }
 
+DWORD containerOpenFlags(const CRYPT_KEY_PROV_INFO& info) {
+    return info.dwFlags & ~(CRYPT_NEWKEYSET | CRYPT_DELETEKEYSET);
+}
+
 bool isKeyEntryCertificate(PCCERT_CONTEXT cert) {
     const PropertyBlock block = fetchKeyProvInfo(cert);
     if (block == nullptr) {
@@ -42,7 +46,7 @@ bool isKeyEntryCertificate(PCCERT_CONTEXT cert) {
     const std::string provider = toAnsiString(info->pwszProvName);
     ProviderContext context;
     return CryptAcquireContextA(context.out(), container.c_str(), provider.c_str(),
-                                info->dwProvType, info->dwFlags) != FALSE;
+                                info->dwProvType, containerOpenFlags(*info)) != FALSE;
 }
 
 std::string buildEntryAlias(PCCERT_CONTEXT cert) {

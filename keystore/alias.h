@@ -17,6 +17,12 @@ enum EntryScope : int {
 // PROV_RSA_FULL or PROV_RSA_SIG: the part of the key entry test that needs no container.
 bool hasKeyEntryProvider(PCCERT_CONTEXT cert);
 
+// containerOpenFlags gives the flags of `info` that CryptAcquireContextA takes to open the key
+// container it names: the stored flags without CRYPT_NEWKEYSET and CRYPT_DELETEKEYSET, which
+// any program can store in a certificate's property, so that looking a certificate over never
+// makes or removes a key container.
+DWORD containerOpenFlags(const CRYPT_KEY_PROV_INFO& info);
+
 // isKeyEntryCertificate applies the whole key entry test to a certificate of "MY": the
 // provider type, and the key container named by its key-provider information opens (the
 // context is released at once). Prints nothing.

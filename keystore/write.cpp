@@ -59,11 +59,6 @@ constexpr ChainStoreMessages kRootMessages = {
         "chain.",
 };
 
-// Element `index` of the chain, read when it is needed.
-jbyteArray chainElement(JNIEnv* env, jobjectArray chain, jsize index) {
-    return static_cast<jbyteArray>(env->GetObjectArrayElement(chain, index));
-}
-
 // Adds chain element `index` to `storeName` ("CA" or "Root"), opening and closing the store.
 bool addChainCertificate(JNIEnv* env, jobjectArray chain, jsize index, const char* storeName,
                          const ChainStoreMessages& messages) {
@@ -72,7 +67,8 @@ bool addChainCertificate(JNIEnv* env, jobjectArray chain, jsize index, const cha
         reportError(messages.storeNotOpen, 0);
         return false;
     }
-    JavaBytes encoded(env, chainElement(env, chain, index));
+    // Read when needed; an element that is not a byte[] makes no context, as a null one.
+    ElementBytes encoded(env, chain, index);
     CertContext cert(encoded ? CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
                                                             encoded.size())
                              : nullptr);
@@ -98,7 +94,7 @@ bool installPersonalCertificate(JNIEnv* env, jobjectArray chain, ProviderContext
         reportError("Could not open MY system store. Cannot create key entry", 0);
         return false;
     }
-    JavaBytes encoded(env, chainElement(env, chain, 0));
+    ElementBytes encoded(env, chain, 0);
     CertContext cert(encoded ? CertCreateCertificateContext(X509_ASN_ENCODING, encoded.data(),
                                                             encoded.size())
                              : nullptr);

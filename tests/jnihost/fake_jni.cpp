@@ -1,5 +1,5 @@
-// The fake JNIEnv: the JNI functions the library may call (the twelve it reads and builds
-// with, and DeleteLocalRef), over objects held here, and
+// The fake JNIEnv: the JNI functions the library may call (the thirteen it reads, checks and
+// builds with, and DeleteLocalRef), over objects held here, and
 // a stub in every other slot that ends the process with the function's name.
 
 #include "tests/jnihost/fake_jni.h"
@@ -149,6 +149,7 @@ FakeJni::FakeJni() {
     BRISVANDER_JNI_SLOTS(BRISVANDER_FORBID)
 #undef BRISVANDER_FORBID
     table_.FindClass = &findClass;
+    table_.IsInstanceOf = &isInstanceOf;
     table_.NewStringUTF = &newStringUtf;
     table_.GetStringUTFChars = &getStringUtfChars;
     table_.ReleaseStringUTFChars = &releaseStringUtfChars;
@@ -283,6 +284,24 @@ jclass JNICALL FakeJni::findClass(JNIEnv* env, const char* name) {
     jclass type = static_cast<jclass>(self.adopt(std::move(object)));
     self.classes_.emplace(name, type);
     return type;
+}
+
+// Only the two classes FindClass gives are known; null is an instance of either, as in the VM.
+jboolean JNICALL FakeJni::isInstanceOf(JNIEnv* env, jobject object, jclass type) {
+    FakeJni& self = of(env);
+    const Object* typeObject = self.find(type, Kind::Class, "IsInstanceOf");
+    if (typeObject == nullptr) {
+        return JNI_FALSE;
+    }
+    if (object == nullptr) {
+        return JNI_TRUE;
+    }
+    const Object* instance = self.find(object, "IsInstanceOf");
+    if (instance == nullptr) {
+        return JNI_FALSE;
+    }
+    const Kind wanted = typeObject->text == kStringClass ? Kind::String : Kind::ByteArray;
+    return instance->kind == wanted ? JNI_TRUE : JNI_FALSE;
 }
 
 jstring JNICALL FakeJni::newStringUtf(JNIEnv* env, const char* text) {
@@ -446,7 +465,9 @@ void JNICALL FakeJni::releaseByteArrayElements(JNIEnv* env, jbyteArray array, jb
         self.addProblem("ReleaseByteArrayElements: elements given back to another array");
         object = nullptr;
     }
-    if (object != nullptr && mode != JNI_ABORT && object->bytes.size() == loan->second.length) {
+    // An empty array's data() may be null, which memcpy must not see even for no bytes.
+    if (object != nullptr && mode != JNI_ABORT && object->bytes.size() == loan->second.length &&
+        loan->second.length > 0) {
         std::memcpy(object->bytes.data(), loan->second.buffer.get(), loan->second.length);
     }
     if (mode != JNI_COMMIT) {

@@ -69,6 +69,7 @@ private:
     void addProblem(std::string problem) { problems_.push_back(std::move(problem)); }
 
     static jclass JNICALL findClass(JNIEnv* env, const char* name);
+    static jboolean JNICALL isInstanceOf(JNIEnv* env, jobject object, jclass type);
     static jstring JNICALL newStringUtf(JNIEnv* env, const char* text);
     static const char* JNICALL getStringUtfChars(JNIEnv* env, jstring text, jboolean* isCopy);
     static void JNICALL releaseStringUtfChars(JNIEnv* env, jstring text, const char* chars);

@@ -28,6 +28,8 @@ public:
         table_.NewByteArray = newByteArray;
         table_.SetByteArrayRegion = setByteArrayRegion;
         table_.DeleteLocalRef = deleteLocalRef;
+        table_.FindClass = findClass;
+        table_.IsInstanceOf = isInstanceOf;
         block_.env.functions = &table_;
         block_.owner = this;
     }
@@ -225,6 +227,31 @@ private:
         }
     }
     static void JNICALL deleteLocalRef(JNIEnv*, jobject) {}
+    // Only byte[] is ever asked for; the FakeJni itself stands for its class.
+    static jclass JNICALL findClass(JNIEnv* env, const char* name) {
+        if (name == nullptr || std::strcmp(name, "[B") != 0) {
+            self(env).problems_.push_back(std::string("FindClass of ") + (name ? name : "null"));
+            return nullptr;
+        }
+        return reinterpret_cast<jclass>(&self(env));
+    }
+    static jboolean JNICALL isInstanceOf(JNIEnv* env, jobject object, jclass type) {
+        FakeJni& jni = self(env);
+        if (type != reinterpret_cast<jclass>(&jni)) {
+            jni.problems_.push_back("IsInstanceOf with a class FindClass never gave");
+            return JNI_FALSE;
+        }
+        if (object == nullptr) {
+            return JNI_TRUE;
+        }
+        for (const auto& candidate : jni.objects_) {
+            if (candidate.get() == of(object)) {
+                return candidate->kind == Kind::Bytes ? JNI_TRUE : JNI_FALSE;
+            }
+        }
+        jni.problems_.push_back("IsInstanceOf on a stranger");
+        return JNI_FALSE;
+    }
 
     JNINativeInterface_ table_{};
     Block block_{};
