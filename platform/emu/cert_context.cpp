@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -129,7 +130,11 @@ HRESULT decodeCertificate(CertificateData* record) {
     if (record->encoded.size() < 2) {
         return CRYPT_E_ASN1_EOD;
     }
+    // Whether the outer SEQUENCE fits in the data as its length says; the encoding kept is that
+    // element, so one that claims more than there is can be no certificate.
+    bool complete = true;
     if (!top.readAny(&certificate, true)) {
+        complete = false;
         if (top.error() != CRYPT_E_ASN1_EOD) {
             return top.error();
         }
@@ -148,8 +153,6 @@ HRESULT decodeCertificate(CertificateData* record) {
     if (!parts.read(emu::kTagSequence, &toBeSigned, true)) {
         return parts.error();
     }
-    const bool complete =
-            certificate.start + certificate.totalLength() <= begin + record->encoded.size();
 
     CERT_INFO& info = record->info;
     HRESULT error = 0;
@@ -600,6 +603,7 @@ BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId,
         SetLastError(static_cast<DWORD>(E_INVALIDARG));  // derived from the encoding
         return FALSE;
     }
+    std::optional<std::vector<BYTE>> previous;
     {
         std::lock_guard<std::mutex> guard(record->propertyLock);
         if (propertyId == CERT_KEY_PROV_HANDLE_PROP_ID || propertyId == CERT_KEY_CONTEXT_PROP_ID) {
@@ -632,6 +636,10 @@ BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId,
             }
             return TRUE;
         }
+        const auto found = record->properties.find(propertyId);
+        if (found != record->properties.end()) {
+            previous = found->second;
+        }
         if (data == nullptr) {
             record->properties.erase(propertyId);
         } else if (propertyId == CERT_KEY_PROV_INFO_PROP_ID) {
@@ -642,8 +650,16 @@ BOOL CertSetCertificateContextProperty(PCCERT_CONTEXT context, DWORD propertyId,
             record->properties[propertyId].assign(blob->pbData, blob->pbData + blob->cbData);
         }
     }
-    if (record->store != nullptr) {
-        return emu::persistRecord(record) ? TRUE : FALSE;
+    if (record->store != nullptr && !emu::persistRecord(record)) {
+        // The file keeps the old value, and so must the context: else the next write that
+        // works would store the value whose write failed.
+        std::lock_guard<std::mutex> guard(record->propertyLock);
+        if (previous) {
+            record->properties[propertyId] = *previous;
+        } else {
+            record->properties.erase(propertyId);
+        }
+        return FALSE;
     }
     return TRUE;
 }

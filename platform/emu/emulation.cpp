@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -212,6 +213,26 @@ bool writeFileAtomically(const std::string& path, const std::vector<BYTE>& bytes
     // The rename has happened; a folder that cannot be synced only makes it durable later.
     syncFolderOf(path);
     return true;
+}
+
+void removeLeftoverTemporaries(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    const std::string prefix = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp-";
+    DIR* listing = opendir(folder.c_str());
+    if (listing == nullptr) {
+        return;
+    }
+    std::vector<std::string> leftovers;
+    while (const dirent* entry = readdir(listing)) {
+        if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
+            leftovers.push_back(folder + "/" + entry->d_name);
+        }
+    }
+    closedir(listing);
+    for (const std::string& leftover : leftovers) {
+        unlink(leftover.c_str());
+    }
 }
 
 bool readWholeFile(const std::string& path, std::vector<BYTE>* out, FileStamp* outStamp) {

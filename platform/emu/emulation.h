@@ -59,6 +59,10 @@ void countHash(int delta);
 // the new one whole; mode 0600. Returns false with errno set on failure.
 bool ensureFolder(const std::string& path);
 bool writeFileAtomically(const std::string& path, const std::vector<BYTE>& bytes);
+// removeLeftoverTemporaries removes the temporary files of writeFileAtomically for `path` that
+// a process killed while writing left behind. Only for files that every writer writes under
+// one FolderLock, and with that lock held: then no temporary file of `path` is in use.
+void removeLeftoverTemporaries(const std::string& path);
 
 // What a file's metadata says of its content, for caches that must notice another process's
 // change without reading the file. Every change the emulation makes replaces a file by a

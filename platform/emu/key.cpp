@@ -118,7 +118,10 @@ bool writeContainer(const std::string& path, const Slots& slots) {
     for (const auto& [spec, blob] : slots) {
         putNumber(&file, at, spec);
         putNumber(&file, at + 4, static_cast<DWORD>(blob.size()));
-        std::memcpy(file.data() + at + 8, blob.data(), blob.size());
+        // A slot read back empty holds no buffer, which memcpy must not see.
+        if (!blob.empty()) {
+            std::memcpy(file.data() + at + 8, blob.data(), blob.size());
+        }
         at += 8 + blob.size();
     }
     std::vector<BYTE> bytes(file.data(), file.data() + file.size());
@@ -154,6 +157,8 @@ bool storeSlot(ProviderState& provider, DWORD spec, const SecretBytes& blob, HRE
         *outError = static_cast<HRESULT>(lastErrorFromErrno(errno));
         return false;
     }
+    // A copy of an older key that a killed writer left would outlive the key it replaced.
+    removeLeftoverTemporaries(path);
     return true;
 }
 

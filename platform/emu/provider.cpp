@@ -144,10 +144,17 @@ BOOL CryptAcquireContextA(HCRYPTPROV* outProvider, LPCSTR container, LPCSTR prov
         SetLastError(error);
         return FALSE;
     }
+    const std::string folder = emu::rootFolder() + "/containers";
     const std::string path = emu::containerPath(state->containerName);
-    const bool exists = access(path.c_str(), F_OK) == 0;
     if ((flags & CRYPT_DELETEKEYSET) != 0) {
-        if (!exists) {
+        // Under the lock an import holds from reading the container to writing it back, so
+        // that no import under way brings a deleted container back.
+        emu::FolderLock lock(folder);
+        if (!lock && errno != ENOENT) {
+            SetLastError(emu::lastErrorFromErrno(errno));
+            return FALSE;
+        }
+        if (access(path.c_str(), F_OK) != 0) {
             SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
             return FALSE;
         }
@@ -155,19 +162,31 @@ BOOL CryptAcquireContextA(HCRYPTPROV* outProvider, LPCSTR container, LPCSTR prov
             SetLastError(emu::lastErrorFromErrno(errno));
             return FALSE;
         }
+        // Nor may a copy of its keys that a killed writer left behind outlive it.
+        emu::removeLeftoverTemporaries(path);
         return TRUE;  // no context comes back
     }
     if ((flags & CRYPT_NEWKEYSET) != 0) {
-        if (exists) {
-            SetLastError(static_cast<DWORD>(NTE_EXISTS));
-            return FALSE;
-        }
-        if (!emu::ensureFolder(emu::rootFolder() + "/containers") ||
-            !emu::writeFileAtomically(path, emu::emptyContainerFile())) {
+        // Looked for and made under the lock: of callers making one container at once only
+        // one succeeds, and none writes an empty container over a key imported meanwhile.
+        if (!emu::ensureFolder(folder)) {
             SetLastError(emu::lastErrorFromErrno(errno));
             return FALSE;
         }
-    } else if (!exists) {
+        emu::FolderLock lock(folder);
+        if (!lock) {
+            SetLastError(emu::lastErrorFromErrno(errno));
+            return FALSE;
+        }
+        if (access(path.c_str(), F_OK) == 0) {
+            SetLastError(static_cast<DWORD>(NTE_EXISTS));
+            return FALSE;
+        }
+        if (!emu::writeFileAtomically(path, emu::emptyContainerFile())) {
+            SetLastError(emu::lastErrorFromErrno(errno));
+            return FALSE;
+        }
+    } else if (access(path.c_str(), F_OK) != 0) {
         SetLastError(static_cast<DWORD>(NTE_BAD_KEYSET));
         return FALSE;
     }

@@ -4,12 +4,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "crypto/contexts.h"
 #include "keystore/alias.h"
 #include "keystore/resolve.h"
 #include "platform/handles.h"
@@ -182,6 +184,77 @@ TEST_F(ReadSideTest, LookupsFindNothingWhenMyDoesNotOpen) {
     EXPECT_TRUE(containsEntryAlias(aliasOf(cert).c_str()));
     std::string alias;
     EXPECT_FALSE(findCertificateAlias(cert.data(), static_cast<DWORD>(cert.size()), &alias));
+}
+
+// Key-provider information may carry any flags; the walks open containers with them, but must
+// neither make one (CRYPT_NEWKEYSET) nor remove one (CRYPT_DELETEKEYSET, which would lose the
+// entry's key on a mere listing).
+TEST_F(ReadSideTest, WalksNeverMakeOrRemoveAKeyContainer) {
+    const Bytes kept = makeCertificate("Kept", key_.get(), "Kept", key_.get(), 1);
+    const Bytes missing = makeCertificate("Missing", key_.get(), "Missing", key_.get(), 2);
+    const struct {
+        const Bytes* cert;
+        const char* container;
+        DWORD flags;
+        bool makeContainer;
+    } entries[] = {
+            {&kept, "c-kept", CRYPT_DELETEKEYSET, true},
+            {&missing, "c-missing", CRYPT_NEWKEYSET, false},
+    };
+    for (const auto& entry : entries) {
+        putCertificate("MY", *entry.cert, entry.container, entry.makeContainer);
+        StoreHandle store(CertOpenSystemStoreA(0, "MY"));
+        CertContext cert;
+        while (nextCertificate(store.get(), cert)) {
+            const Bytes encoded(cert.get()->pbCertEncoded,
+                                cert.get()->pbCertEncoded + cert.get()->cbCertEncoded);
+            if (encoded != *entry.cert) {
+                continue;
+            }
+            std::vector<WCHAR> name(entry.container,
+                                    entry.container + std::strlen(entry.container) + 1);
+            CRYPT_KEY_PROV_INFO info{};
+            info.pwszContainerName = name.data();
+            info.pwszProvName =
+                    const_cast<WCHAR*>(L"Microsoft Enhanced Cryptographic Provider v1.0");
+            info.dwProvType = PROV_RSA_FULL;
+            info.dwFlags = entry.flags;
+            info.dwKeySpec = AT_KEYEXCHANGE;
+            ASSERT_TRUE(CertSetCertificateContextProperty(cert.get(), CERT_KEY_PROV_INFO_PROP_ID, 0,
+                                                          &info));
+        }
+    }
+    const auto containerOpens = [](const char* container) {
+        ProviderContext context;
+        return CryptAcquireContextA(context.out(), container, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                                    0) != FALSE;
+    };
+    const std::string keptAlias = aliasOf(kept);
+    const std::pair<const char*, std::function<void()>> walks[] = {
+            {"listAliases", [] { listAliases(); }},
+            {"containsEntryAlias", [] { containsEntryAlias("CN=Nobody,01"); }},
+            {"resolveAlias", [] { resolved("CN=Nobody,01", KeyEntries); }},
+            {"acquireKeyByAlias",
+             [&keptAlias] {
+                 HCRYPTKEY rawKey = 0;
+                 ProviderContext context(
+                         acquireKeyByAlias(reinterpret_cast<const BYTE*>(keptAlias.data()),
+                                           static_cast<DWORD>(keptAlias.size()), &rawKey));
+                 KeyHandle key(rawKey);
+             }},
+            {"acquireSigningContextByAlias",
+             [] {
+                 ProviderContext context(
+                         acquireSigningContextByAlias(reinterpret_cast<const BYTE*>("x"), 1));
+             }},
+    };
+    for (const auto& [name, walk] : walks) {
+        SCOPED_TRACE(name);
+        walk();
+        EXPECT_TRUE(containerOpens("c-kept"));
+        EXPECT_FALSE(containerOpens("c-missing"));
+    }
+    EXPECT_EQ(std::vector<std::string>{keptAlias}, listAliases());
 }
 
 }  // namespace

@@ -63,6 +63,13 @@ TEST(CertCreateCertificateContext, DecodesWhatTheLibraryReads) {
     }
 }
 
+// The certificate with the last byte of its outer SEQUENCE's length raised by one.
+std::vector<BYTE> withOuterLengthPlusOne(std::vector<BYTE> bytes) {
+    const size_t lengthBytes = (bytes[1] & 0x80) != 0 ? (bytes[1] & 0x7F) : 0;
+    bytes[1 + lengthBytes] = static_cast<BYTE>(bytes[1 + lengthBytes] + 1);
+    return bytes;
+}
+
 TEST(CertCreateCertificateContext, ReportsTheDecoderError) {
     const std::vector<BYTE> bytes = readAliasFixture("plain-cn.der");
     ASSERT_FALSE(bytes.empty());
@@ -78,6 +85,9 @@ TEST(CertCreateCertificateContext, ReportsTheDecoderError) {
             {"junk", {0x61, 0x62, 0x63}, CRYPT_E_ASN1_BADTAG},
             {"one byte short", std::vector<BYTE>(bytes.begin(), bytes.end() - 1),
              CRYPT_E_ASN1_CORRUPT},
+            // Every part there, but the outer length claims one byte more: the encoding kept
+            // would be empty.
+            {"outer length past the end", withOuterLengthPlusOne(bytes), CRYPT_E_ASN1_CORRUPT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -1,6 +1,7 @@
 // The emulation's keys, hashes, signatures and RSA cipher, checked against the platform's
 // answers and against OpenSSL.
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -251,6 +252,26 @@ TEST_F(KeyTest, ADamagedContainerHoldsNoKey) {
     unlink(path.c_str());
     EXPECT_FALSE(import(context.get(), testKey().blob, &imported)) << "the container is gone";
     EXPECT_EQ(static_cast<DWORD>(NTE_BAD_KEYSET), GetLastError());
+}
+
+// A slot of no bytes is an empty slot; writing the container back, as an import into the other
+// slot does, copies nothing out of it.
+TEST_F(KeyTest, AnEmptySlotHoldsNoKeyAndSurvivesAnImport) {
+    ProviderContext context;
+    ASSERT_TRUE(CryptAcquireContextA(context.out(), "hollow", MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                                     CRYPT_NEWKEYSET));
+    const char file[] = "BRVKEYS1\x02\0\0\0\0\0\0\0";  // AT_SIGNATURE, 0 bytes
+    FILE* container = std::fopen((home() + "/containers/HOLLOW.key").c_str(), "wb");
+    ASSERT_NE(container, nullptr);
+    std::fwrite(file, 1, sizeof(file) - 1, container);
+    std::fclose(container);
+    KeyHandle user;
+    EXPECT_FALSE(CryptGetUserKey(context.get(), AT_SIGNATURE, user.out()));
+    EXPECT_EQ(static_cast<DWORD>(NTE_NO_KEY), GetLastError());
+    KeyHandle imported;
+    ASSERT_TRUE(import(context.get(), testKey().blob, &imported));
+    EXPECT_TRUE(CryptGetUserKey(context.get(), AT_KEYEXCHANGE, user.out()));
+    EXPECT_FALSE(CryptGetUserKey(context.get(), AT_SIGNATURE, user.out()));
 }
 
 TEST_F(KeyTest, TheBaseProviderCannotUseExchangeKeysAbove1024Bits) {
