@@ -6,7 +6,8 @@ packages=(
     openjdk-17-jdk-headless junit5
     libssl-dev nettle-dev libgtest-dev libbenchmark-dev
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    googletest wine64 gnuplot-nox
+    googletest wine64 gnuplot-nox valgrind
+    clang clang-14 libclang-rt-14-dev  # the fuzz tree: clang, libFuzzer, the sanitizers
 )
 missing=()
 for package in "${packages[@]}"; do
